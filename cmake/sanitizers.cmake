@@ -1,0 +1,11 @@
+# PKDV_SANITIZE=address,undefined or thread instruments every target of the tree.
+if(PKDV_SANITIZE)
+  if(WIN32)
+    message(FATAL_ERROR "Sanitizers are available on the Linux lane only")
+  endif()
+  add_compile_options(-fsanitize=${PKDV_SANITIZE} -fno-omit-frame-pointer -g)
+  add_link_options(-fsanitize=${PKDV_SANITIZE})
+  if(PKDV_SANITIZE MATCHES "undefined")
+    add_compile_options(-fno-sanitize-recover=undefined)
+  endif()
+endif()

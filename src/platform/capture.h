@@ -1,0 +1,76 @@
+// The capture unit: every libpcap call the library makes goes through here.
+// One backend per capture library (libpcap linked directly on Linux, wpcap.dll
+// loaded at run time on Windows); the tests link a scripted double instead.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace pkdv::capture {
+
+// The capture library's handle (pcap_t). Its value is the client's AdapterHandle.
+struct Handle;
+// One element of the capture library's device list (pcap_if_t) and the list.
+struct Device;
+
+inline constexpr int kErrorBufferSize = 260;  // our text buffer; libpcap writes at most 256
+
+// One captured frame's header, with the width of the Windows header: seconds
+// and microseconds as signed 32-bit values.
+struct FrameHeader {
+  std::int32_t seconds;
+  std::int32_t microseconds;
+  std::uint32_t captured_length;
+  std::uint32_t wire_length;
+};
+
+// pcap_open: "rpcap://NAME", "file://PATH" or a plain adapter name. nullptr on
+// failure with the reason in `error` (kErrorBufferSize bytes). Where the
+// capture library ignores the read time-out while no traffic comes, the handle
+// is switched to non-blocking so an empty poll returns at once.
+Handle* open(const char* source, int snapshot_length, int flags, int read_timeout_ms, char* error);
+void close(Handle* handle);
+
+// pcap_next_ex: 1 with a frame (header and data valid until the next call on
+// this handle), 0 when none is ready, negative on error or end of a savefile.
+int next_frame(Handle* handle, FrameHeader* header, const std::uint8_t** data);
+
+// pcap_sendpacket: 0 on success.
+int send_frame(Handle* handle, const std::uint8_t* frame, int length);
+
+// pcap_setfilter with `count` 8-byte BPF instructions: 0 on success, -1 on failure.
+int set_filter(Handle* handle, std::uint32_t count, const void* instructions);
+
+// pcap_findalldevs_ex: 0 and a list (possibly empty: nullptr), or -1.
+int find_all_devices(const char* source, Device** list, char* error);
+void free_all_devices(Device* list);
+const Device* device_next(const Device* device);
+const char* device_name(const Device* device);
+// nullptr when the capture library gave no description.
+const char* device_description(const Device* device);
+
+// The name the handle was opened with (after "\Device\" removal), or nullptr
+// when the handle is unknown. Used for trace lines.
+const char* adapter_name(Handle* handle);
+
+// The adapter's driver, reached the way the capture library allows; nullptr
+// when it cannot be reached (then NDIS requests report "not ready").
+class Driver {
+ public:
+  virtual ~Driver() = default;
+  // DeviceIoControl on the driver's device: `buffer` is input and output of
+  // `size` bytes. True on success with `*returned` set; false with the
+  // platform's last error set (kErrorIoPending: finish with overlapped_result).
+  virtual bool control(std::uint32_t code, void* buffer, std::uint32_t size, void* overlapped,
+                       std::uint32_t* returned) = 0;
+  // GetOverlappedResult, waiting for completion.
+  virtual bool overlapped_result(void* overlapped, std::uint32_t* returned) = 0;
+  // The device handle, for trace lines only.
+  virtual const void* device_handle() const = 0;
+};
+Driver* driver(Handle* handle);
+
+// pcap_lib_version, or a text saying the capture library is missing.
+const char* library_version();
+
+}  // namespace pkdv::capture

@@ -1,0 +1,99 @@
+// The operating-system services the library needs, one definition per OS
+// (win32/ calls the real API; posix/ is our stand-in with the same behaviour).
+// Engine, adapter and module code reach the OS only through this header and
+// capture.h.
+#pragma once
+
+#include <cstdint>
+
+#include "platform_types.h"  // per-OS: CriticalSection storage, native handle types
+
+namespace pkdv::sys {
+
+using ThreadId = std::uint32_t;
+
+// Last-error codes the library itself produces or tests for.
+inline constexpr std::uint32_t kErrorInvalidHandle = 6;
+inline constexpr std::uint32_t kErrorNotEnoughMemory = 8;
+inline constexpr std::uint32_t kErrorInvalidParameter = 87;
+inline constexpr std::uint32_t kErrorNotSupported = 50;
+inline constexpr std::uint32_t kErrorIoPending = 997;
+
+// --- Critical sections: locks that their owning thread may enter again. ---
+void lock_init(CriticalSection* lock);
+void lock_delete(CriticalSection* lock);
+void lock_enter(CriticalSection* lock);
+bool lock_try_enter(CriticalSection* lock);
+void lock_leave(CriticalSection* lock);
+
+// --- Auto-reset events. ---
+// Creates an unnamed auto-reset event in the signalled state; nullptr on failure.
+EventHandle event_create_signalled();
+// Waits with a time-out of 0: true when the event was signalled, which also
+// resets it (test and take in one step).
+bool event_try_take(EventHandle event);
+void event_set(EventHandle event);
+void event_close(EventHandle event);
+
+// --- Threads and asynchronous procedure calls. ---
+using ApcRoutine = void (*)(std::uintptr_t parameter);
+
+ThreadId current_thread_id();
+
+// A reference to one particular thread (not just its id): while it is held the
+// id cannot name another thread, and the thread's end can be observed.
+// Opened with the right to queue calls to the thread. nullptr on failure.
+ThreadHandle thread_open_current();
+// Opens the live thread with this id for queueing (OpenThread with
+// THREAD_SET_CONTEXT). nullptr when no live thread has that id.
+ThreadHandle thread_open(ThreadId id);
+void thread_close(ThreadHandle thread);
+// True once the thread has ended.
+bool thread_has_ended(ThreadHandle thread);
+// Queues `routine(parameter)` to run in the thread during its next alertable
+// wait, after calls queued earlier. The caller does not wait. False when it
+// could not be queued (the thread has ended, or no memory).
+bool thread_queue_apc(ThreadHandle thread, ApcRoutine routine, std::uintptr_t parameter);
+
+// Waits up to `milliseconds` (kInfinite: no limit), running calls queued to the
+// calling thread; kWaitIoCompletion once at least one ran, 0 on time-out.
+inline constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
+inline constexpr std::uint32_t kWaitIoCompletion = 0xC0u;
+std::uint32_t wait_alertable(std::uint32_t milliseconds);
+
+// Plain (non-alertable) sleep.
+void sleep_ms(std::uint32_t milliseconds);
+
+// --- Version and errors. ---
+struct VersionInfo {
+  std::uint32_t platform_id;  // 1 = 95 line, 2 = NT line
+  std::uint32_t major;
+  std::uint32_t minor;
+};
+// GetVersionExA with a 148-byte OSVERSIONINFOA; false when the query fails.
+bool query_version(VersionInfo* out);
+
+std::uint32_t last_error();
+void set_last_error(std::uint32_t code);
+
+// Bounded copy with lstrcpynA semantics: copies at most `limit - 1` characters
+// and always terminates when limit > 0.
+void copy_text(char* destination, const char* source, int limit);
+
+// --- The library's background thread (the poller). ---
+struct Worker;
+using WorkerBody = void (*)(Worker* self);
+// Starts `body` in a new thread through the runtime's thread start routine,
+// default stack size. nullptr when the thread cannot be started.
+Worker* worker_start(WorkerBody body);
+// The worker's pause between passes: waits up to `milliseconds` and returns
+// true as soon as a stop has been asked for (the body must then return).
+bool worker_pause(Worker* self, std::uint32_t milliseconds);
+// Asks the worker to stop and returns once it can no longer touch the
+// library's state or run the library's code, so the caller may tear the state
+// down and the code may be unmapped. `process_exiting`: the process is ending
+// and the platform may already have ended the thread; never wait for it then.
+// Frees the Worker.
+void worker_stop(Worker* worker, bool process_exiting);
+
+}  // namespace pkdv::sys
