@@ -1,0 +1,28 @@
+// Closing an adapter while reads are pending on it: the capture handle is
+// about to be freed, so no such read may be polled again. They are handed
+// back like reads that failed in the capture library.
+#include "engine/engine.h"
+#include "engine/handoff.h"
+#include "engine/named_lock.h"
+#include "engine/thread_table.h"
+
+namespace pkdv::engine {
+
+void retire_adapter(AdapterHandle adapter) {
+  NamedLock guard(&state().globalLock, "PKDV_CloseAdapter");
+  for (auto& [id, record] : state().table) {
+    bool retired = false;
+    for (ReadRequest* request = record->pending.head; request;) {
+      ReadRequest* next = request->next;
+      if (request->adapter == adapter) {
+        request->buffer->status = NDIS_STATUS_FAILURE;
+        move_to_completed(record, request);
+        retired = true;
+      }
+      request = next;
+    }
+    if (retired) offer_delivery(record);
+  }
+}
+
+}  // namespace pkdv::engine

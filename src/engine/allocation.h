@@ -1,0 +1,24 @@
+// The engine's allocations, in one place so that tests can make the Nth one
+// fail and check that nothing is written through a missing object.
+#pragma once
+
+#include <cstddef>
+
+#include "engine/read_request.h"
+
+namespace pkdv::engine {
+
+struct ThreadRecord;
+
+ReadRequest* new_request();
+void free_request(ReadRequest* request);
+ThreadRecord* new_record();
+void free_record(ThreadRecord* record);
+
+// Test hook: the allocation numbered `n` from now (1 = the next one) fails;
+// 0 turns failures off. Not exported from the library.
+void fail_allocation_after(int n);
+// Requests and records currently allocated, for leak accounting in tests.
+long live_allocations();
+
+}  // namespace pkdv::engine

@@ -1,0 +1,93 @@
+// The capture poller: one thread that, every 100 ms, fills posted reads with
+// the frames the capture library has ready and hands them to delivery.
+#include <algorithm>
+#include <cstring>
+
+#include "engine/engine.h"
+#include "engine/handoff.h"
+#include "engine/poller.h"
+#include "engine/thread_table.h"
+#include "module/trace.h"
+#include "platform/capture.h"
+
+namespace pkdv::engine {
+
+namespace {
+
+constexpr int kRecordsPerPass = 20;
+constexpr std::uint32_t kPauseBetweenPasses = 100;
+
+// Number of the last frame captured by this module; only the poller touches it.
+std::uint64_t frame_counter = 0;
+
+capture::Handle* capture_handle(AdapterHandle adapter) {
+  return reinterpret_cast<capture::Handle*>(adapter);
+}
+
+// Serves the record's pending reads in order until the first empty poll.
+void serve_record(ThreadRecord* record) {
+  Trace("req check loop start %d\n", static_cast<int>(record->pending.count));
+  while (ReadRequest* request = record->pending.head) {
+    capture::FrameHeader header{};
+    const std::uint8_t* data = nullptr;
+    const int result = capture::next_frame(capture_handle(request->adapter), &header, &data);
+    if (result == 0) break;
+    if (result > 0) {
+      FillPacketBuffer(request->buffer, header, data);
+    } else {
+      request->buffer->status = NDIS_STATUS_FAILURE;
+    }
+    move_to_completed(record, request);
+    offer_delivery(record);
+  }
+  Trace("req check loop stop\n");
+}
+
+}  // namespace
+
+void FillPacketBuffer(PacketBuffer* buffer, const capture::FrameHeader& header,
+                      const std::uint8_t* data) {
+  buffer->captured_length = header.captured_length;
+  buffer->wire_length = header.wire_length;
+  buffer->sequence = ++frame_counter;
+  buffer->timestamp = static_cast<std::uint64_t>(std::int64_t{header.seconds} * 10'000'000 +
+                                                 std::int64_t{header.microseconds} * 10);
+  if (buffer->capacity < header.wire_length) {
+    buffer->status = NDIS_STATUS_INVALID_LENGTH;
+    return;
+  }
+  buffer->status = NDIS_STATUS_SUCCESS;
+  // Only the captured bytes exist: a filter or the snapshot length may have
+  // cut the frame short of its wire length. The capacity test above bounds
+  // the copy by the wire length, so take the smaller of the two.
+  const std::uint32_t bytes = std::min(header.captured_length, header.wire_length);
+  if (bytes) std::memcpy(buffer->data, data, bytes);
+}
+
+std::uint64_t frames_captured() { return frame_counter; }
+void reset_frame_counter() { frame_counter = 0; }
+
+void poll_pass() {
+  EngineState& engine = state();
+  sys::lock_enter(&engine.globalLock);
+  auto& table = engine.table;
+  for (auto entry = table.begin(); entry != table.end();) entry = clear_if_thread_ended(entry);
+  int visited = 0;
+  for (auto entry = table.begin(); entry != table.end() && visited < kRecordsPerPass;
+       ++entry, ++visited) {
+    ThreadRecord* record = entry->second;
+    // Results whose delivery could not be queued earlier get another chance.
+    offer_delivery(record);
+    if (!record->pending.present || record->pending.count == 0) continue;
+    serve_record(record);
+  }
+  sys::lock_leave(&engine.globalLock);
+}
+
+void poller_main(sys::Worker* self) {
+  do {
+    poll_pass();
+  } while (!sys::worker_pause(self, kPauseBetweenPasses));
+}
+
+}  // namespace pkdv::engine

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+
+#include "pkdv.h"
+#include "platform/capture.h"
+
+namespace pkdv::engine {
+
+// Writes one captured frame into a client's buffer: lengths, the next sequence
+// number and the timestamp always; the data only when the data area holds the
+// whole frame (otherwise status NDIS_STATUS_INVALID_LENGTH).
+void FillPacketBuffer(PacketBuffer* buffer, const capture::FrameHeader& header,
+                      const std::uint8_t* data);
+
+// The frame counter, for tests and benchmarks.
+std::uint64_t frames_captured();
+void reset_frame_counter();
+
+}  // namespace pkdv::engine

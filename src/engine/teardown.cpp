@@ -1,0 +1,37 @@
+#include "engine/engine.h"
+#include "engine/named_lock.h"
+#include "engine/thread_table.h"
+
+namespace pkdv::engine {
+
+namespace {
+
+void free_all_records() {
+  auto& table = state().table;
+  for (auto& [id, record] : table) {
+    record->pending.destroy_with_requests();
+    if (record->completed.present) {
+      NamedLock guard(&record->lock, "clear_map");
+      record->completed.destroy_with_requests();
+    }
+  }
+  for (auto entry = table.begin(); entry != table.end();) entry = destroy_record(entry);
+}
+
+}  // namespace
+
+void clear_map(bool process_exiting) {
+  if (process_exiting) {
+    // The platform may have ended the poller inside a pass, leaving globalLock
+    // owned by a thread that no longer exists: waiting for it would hang the
+    // exit. The process's memory goes away with it anyway.
+    if (!sys::lock_try_enter(&state().globalLock)) return;
+    free_all_records();
+    sys::lock_leave(&state().globalLock);
+    return;
+  }
+  NamedLock guard(&state().globalLock, "clear_map");
+  free_all_records();
+}
+
+}  // namespace pkdv::engine
