@@ -1,0 +1,137 @@
+#include "engine_fixture.h"
+
+#include <chrono>
+
+#include "engine/allocation.h"
+#include "engine/poller.h"
+
+namespace pkdv::testing {
+
+CompletionLog& CompletionLog::get() {
+  static CompletionLog log;
+  return log;
+}
+
+void CompletionLog::clear() {
+  std::lock_guard guard(mutex_);
+  calls_.clear();
+  on_completion = nullptr;
+}
+
+void CompletionLog::add(const Completion& c) {
+  std::lock_guard guard(mutex_);
+  calls_.push_back(c);
+}
+
+std::vector<Completion> CompletionLog::all() {
+  std::lock_guard guard(mutex_);
+  return calls_;
+}
+
+std::size_t CompletionLog::size() {
+  std::lock_guard guard(mutex_);
+  return calls_.size();
+}
+
+void PKDV_CALLBACK record_completion(std::uint32_t status, std::uint32_t count,
+                                     std::uintptr_t context) {
+  Completion c{status, count, context, sys::current_thread_id()};
+  auto& log = CompletionLog::get();
+  log.add(c);
+  if (log.on_completion) log.on_completion(c);
+}
+
+ClientThread::ClientThread() {
+  std::promise<sys::ThreadId> started;
+  auto id = started.get_future();
+  thread_ = std::thread([this, &started] {
+    started.set_value(sys::current_thread_id());
+    loop();
+  });
+  id_ = id.get();
+}
+
+ClientThread::~ClientThread() { end(); }
+
+void ClientThread::end() {
+  {
+    std::lock_guard guard(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+void ClientThread::loop() {
+  for (;;) {
+    std::function<void()> command;
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [this] { return stopping_ || !commands_.empty(); });
+      if (commands_.empty()) return;
+      command = std::move(commands_.front());
+      commands_.pop_front();
+    }
+    command();
+  }
+}
+
+void ClientThread::run(std::function<void()> command) {
+  ASSERT_TRUE(run_for(std::move(command), 10000)) << "command did not finish in 10 s";
+}
+
+bool ClientThread::run_for(std::function<void()> command, int timeout_ms) {
+  auto done = std::make_shared<std::promise<void>>();
+  auto finished = done->get_future();
+  {
+    std::lock_guard guard(mutex_);
+    commands_.push_back([command = std::move(command), done] {
+      command();
+      done->set_value();
+    });
+  }
+  wake_.notify_all();
+  return finished.wait_for(std::chrono::milliseconds(timeout_ms)) == std::future_status::ready;
+}
+
+std::uint32_t ClientThread::deliver() {
+  std::uint32_t result = 0;
+  run([&result] { result = sys::wait_alertable(0); });
+  return result;
+}
+
+void EngineTest::SetUp() {
+  capture_.reset();
+  log_.clear();
+  engine::reset_frame_counter();
+  engine::fail_allocation_after(0);
+  engine::build_state();
+}
+
+void EngineTest::TearDown() {
+  // Deliveries still queued to the test thread run now, while the state exists.
+  sys::wait_alertable(0);
+  engine::clear_map(false);
+  engine::destroy_state();
+  engine::fail_allocation_after(0);
+  EXPECT_EQ(engine::live_allocations(), 0) << "requests or records leaked";
+  log_.clear();
+}
+
+capture::Handle* EngineTest::adapter(const char* name) {
+  capture::Handle* h = capture_.add_adapter(name);
+  char error[capture::kErrorBufferSize];
+  EXPECT_EQ(capture::open(name, 65536, 0, 1, error), h);
+  return h;
+}
+
+uint32_t EngineTest::post(capture::Handle* h, PacketBuffer* buffer, std::uintptr_t context,
+                          uint32_t* transferred) {
+  return PKDV_PacketReadEx(handle(h), buffer, transferred, context, record_completion);
+}
+
+Buffer::Buffer(std::uint32_t capacity) : storage_(PKDV_PACKET_BUFFER_HEADER_SIZE + capacity + 1) {
+  get()->capacity = capacity;
+}
+
+}  // namespace pkdv::testing
