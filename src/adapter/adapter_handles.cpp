@@ -1,0 +1,99 @@
+// Open, close, filter and send: each maps onto one capture-library call on the
+// capture handle that the client holds as its AdapterHandle.
+#include <climits>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "adapter/adapter_access.h"
+#include "adapter/capture_error_text.h"
+#include "adapter/completion.h"
+#include "engine/engine.h"
+#include "module/trace.h"
+#include "pkdv.h"
+#include "platform/capture.h"
+
+namespace capture = pkdv::capture;
+using pkdv::capture_handle;
+using pkdv::names_an_adapter;
+using pkdv::trace_local;
+using pkdv::traced_device;
+using pkdv::traced_name;
+
+namespace {
+
+constexpr char kDevicePrefix[] = "\\Device\\";
+constexpr std::size_t kDevicePrefixLength = sizeof kDevicePrefix - 1;
+
+constexpr int kSnapshotLength = 65536;
+constexpr int kNotPromiscuous = 0;
+constexpr int kReadTimeoutMs = 1;
+
+constexpr std::uint32_t kBpfInstructionSize = 8;
+
+// Names come as the platform lists them ("\Device\NPF_..."); the capture
+// library wants them without the kernel's namespace. Done in the caller's own
+// text, which the client may then read back.
+void strip_device_prefix(char* name) {
+  if (std::strncmp(name, kDevicePrefix, kDevicePrefixLength) != 0) return;
+  char* rest = name + kDevicePrefixLength;
+  std::memmove(name, rest, std::strlen(rest) + 1);
+}
+
+}  // namespace
+
+extern "C" AdapterHandle PKDV_CALL PKDV_OpenAdapterA(char* name) {
+  if (name == nullptr) return PKDV_INVALID_ADAPTER;
+  trace_local("Open adapter param %s\n", name);
+  strip_device_prefix(name);
+  trace_local("Open adapter real %s\n", name);
+  capture::Handle* handle = capture::open(name, kSnapshotLength, kNotPromiscuous, kReadTimeoutMs,
+                                          pkdv::capture_error_text);
+  if (handle == nullptr) {
+    trace_local("open failed, %s\n", pkdv::capture_error_text);
+    return PKDV_INVALID_ADAPTER;
+  }
+  trace_local("Opened adapter %s, %p\n", traced_name(handle), traced_device(handle));
+  return reinterpret_cast<AdapterHandle>(handle);
+}
+
+extern "C" AdapterHandle PKDV_CALL PKDV_OpenAdapterW(const wchar_t*) {
+  return PKDV_INVALID_ADAPTER;
+}
+
+extern "C" uint8_t PKDV_CALL PKDV_CloseAdapter(AdapterHandle adapter) {
+  if (!names_an_adapter(adapter)) return 1;
+  capture::Handle* handle = capture_handle(adapter);
+  trace_local("Close adapter %s, %p\n", traced_name(handle), traced_device(handle));
+  // The poller must never poll a closed handle: reads still pending on it
+  // leave its reach first.
+  pkdv::engine::retire_adapter(adapter);
+  capture::close(handle);
+  return 1;
+}
+
+extern "C" uint8_t PKDV_CALL PKDV_SetBPFProgram(AdapterHandle adapter, const void* instructions,
+                                                uint32_t length) {
+  if (!names_an_adapter(adapter)) return 0;
+  const std::uint32_t count = length / kBpfInstructionSize;
+  if (instructions == nullptr && count != 0) return 0;
+  return capture::set_filter(capture_handle(adapter), count, instructions) == -1 ? 0 : 1;
+}
+
+extern "C" uint32_t PKDV_CALL PKDV_PacketSendEx(AdapterHandle adapter, const void* frame,
+                                                uint32_t length, uint32_t* sent, uintptr_t context,
+                                                PKDV_COMPLETION_ROUTINE routine) {
+  if (sent != nullptr) *sent = 0;
+  // The capture library takes the length as an int; a frame whose size it
+  // cannot be told fails like a frame it refuses.
+  const bool sendable = names_an_adapter(adapter) && frame != nullptr &&
+                        length <= static_cast<std::uint32_t>(INT_MAX);
+  std::uint32_t status = NDIS_STATUS_FAILURE;
+  if (sendable && capture::send_frame(capture_handle(adapter), static_cast<const uint8_t*>(frame),
+                                      static_cast<int>(length)) == 0) {
+    status = NDIS_STATUS_SUCCESS;
+    if (sent != nullptr) *sent = length;
+  }
+  pkdv::call_completion_routine(routine, status, sent != nullptr ? *sent : 0, context);
+  return status;
+}

@@ -1,0 +1,111 @@
+// Walks the capture library's adapter list one adapter per call, hiding the
+// adapters that must not be offered to the client.
+#include "adapter/enumeration.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "adapter/capture_error_text.h"
+#include "module/trace.h"
+#include "pkdv.h"
+#include "platform/capture.h"
+#include "platform/platform.h"
+
+namespace capture = pkdv::capture;
+
+namespace {
+
+constexpr char kLocalAdapters[] = "rpcap://";
+constexpr int kTextLimit = 260;
+constexpr std::uint32_t kNothingToReport = ERROR_NOT_SUPPORTED;
+
+// Descriptions of adapters that are never reported, as substrings; the empty
+// slot ends the table.
+const char* const DisabledAdapterTable[] = {"MS Tunnel Interface Driver", nullptr};
+
+// Module-wide and unlocked: enumeration is driven from one thread at a time.
+capture::Device* adapter_list = nullptr;
+// The element last examined: the one last reported, or a hidden one at the
+// end of the list.
+const capture::Device* cursor = nullptr;
+
+// An adapter listed without a description is treated as having an empty one,
+// by the filter and by the copy alike: it is reported, never hidden.
+const char* description_of(const capture::Device* device) {
+  const char* description = capture::device_description(device);
+  return description ? description : "";
+}
+
+const char* name_of(const capture::Device* device) {
+  const char* name = capture::device_name(device);
+  return name ? name : "";
+}
+
+bool isDisableOpenAdapter(const char* description) {
+  pkdv::Trace("isDisableOpenAdapter=>( %.255s )\n", description);
+  for (const char* const* entry = DisabledAdapterTable; *entry != nullptr; ++entry) {
+    if (std::strstr(description, *entry) != nullptr) {
+      pkdv::Trace("find disable adapter:%.255s\n", *entry);
+      return true;
+    }
+  }
+  pkdv::Trace("isDisableOpenAdapter<=( ret %d )\n", 0);
+  return false;
+}
+
+bool is_hidden(const capture::Device* device) {
+  return isDisableOpenAdapter(description_of(device));
+}
+
+// Moves the cursor on to the next adapter that is not hidden. False at the end
+// of the list, where the cursor stays on the last element examined.
+bool advance_to_shown_adapter() {
+  do {
+    const capture::Device* next = capture::device_next(cursor);
+    if (next == nullptr) return false;
+    cursor = next;
+  } while (is_hidden(cursor));
+  return true;
+}
+
+// The reserved text between the two is the client's and is never written.
+void report_cursor(AdapterRegistryInfo* info) {
+  pkdv::sys::copy_text(info->name, name_of(cursor), kTextLimit);
+  pkdv::sys::copy_text(info->description, description_of(cursor), kTextLimit);
+}
+
+}  // namespace
+
+namespace pkdv {
+
+void release_adapter_list() {
+  if (adapter_list != nullptr) capture::free_all_devices(adapter_list);
+  adapter_list = nullptr;
+  cursor = nullptr;
+}
+
+}  // namespace pkdv
+
+// A null `info` has nowhere to report to: the call answers 50 and leaves the
+// list and the cursor as they were.
+extern "C" uint32_t PKDV_CALL PKDV_GetFirstAdapterRegistryInfo(AdapterRegistryInfo* info) {
+  if (info == nullptr) return kNothingToReport;
+  pkdv::release_adapter_list();
+  capture::Device* list = nullptr;
+  if (capture::find_all_devices(kLocalAdapters, &list, pkdv::capture_error_text) != 0) {
+    return kNothingToReport;
+  }
+  adapter_list = list;
+  cursor = list;
+  if (cursor == nullptr) return kNothingToReport;
+  if (is_hidden(cursor) && !advance_to_shown_adapter()) return kNothingToReport;
+  report_cursor(info);
+  return NDIS_STATUS_SUCCESS;
+}
+
+extern "C" uint32_t PKDV_CALL PKDV_GetNextAdapterRegistryInfo(AdapterRegistryInfo* info) {
+  if (info == nullptr || cursor == nullptr) return kNothingToReport;
+  if (!advance_to_shown_adapter()) return kNothingToReport;
+  report_cursor(info);
+  return NDIS_STATUS_SUCCESS;
+}

@@ -1,0 +1,104 @@
+// NDIS OID queries and sets, passed past the capture library straight to the
+// adapter's driver in the driver's PACKET_OID_DATA layout.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include "adapter/adapter_access.h"
+#include "module/trace.h"
+#include "pkdv.h"
+#include "platform/capture.h"
+#include "platform/platform.h"
+
+namespace capture = pkdv::capture;
+
+namespace {
+
+constexpr std::uint32_t kSetOid = 0x80000000u;    // BIOCSETOID
+constexpr std::uint32_t kQueryOid = 0x80000004u;  // BIOCQUERYOID
+
+// PACKET_OID_DATA: OID, data length, data. The driver is told the structure's
+// size minus its one-byte placeholder array plus the data length (11 + n),
+// and the allocation keeps the structure's padded size (12 + n).
+constexpr std::uint32_t kOidHeaderSize = 8;
+constexpr std::uint32_t kOidDriverSizeExtra = 11;
+constexpr std::uint32_t kOidAllocationExtra = 12;
+constexpr std::uint32_t kLongestData = UINT32_MAX - kOidAllocationExtra;
+
+// The outcomes of the driver call, as their low 8 bits reach the client.
+constexpr std::uint32_t kDriverSucceeded = 1;       // TRUE
+constexpr std::uint32_t kOverlappedWaitFailed = 0;  // FALSE
+constexpr std::uint32_t kDriverRefused = ERROR_NOT_SUPPORTED;
+
+std::uint8_t* build_oid_buffer(const NdisRequestRecord& request) {
+  const std::uint32_t length = request.information_buffer_length;
+  // Value-initialised: the driver is handed three bytes past the data too.
+  auto* buffer = new (std::nothrow) std::uint8_t[std::size_t{length} + kOidAllocationExtra]();
+  if (buffer == nullptr) return nullptr;
+  std::memcpy(buffer, &request.oid, sizeof request.oid);
+  std::memcpy(buffer + 4, &length, sizeof length);
+  if (length != 0) std::memcpy(buffer + kOidHeaderSize, request.information_buffer, length);
+  return buffer;
+}
+
+// Releases the driver buffer without disturbing the last error that the
+// driver call left for the client.
+void free_oid_buffer(std::uint8_t* buffer) {
+  const std::uint32_t error = pkdv::sys::last_error();
+  delete[] buffer;
+  pkdv::sys::set_last_error(error);
+}
+
+// Calls the driver and waits for the answer when it completes asynchronously.
+std::uint32_t run_driver_call(capture::Driver& driver, std::uint32_t code, std::uint8_t* buffer,
+                              std::uint32_t size, void* overlapped, std::uint32_t* returned) {
+  if (driver.control(code, buffer, size, overlapped, returned)) return kDriverSucceeded;
+  if (pkdv::sys::last_error() != pkdv::sys::kErrorIoPending) return kDriverRefused;
+  return driver.overlapped_result(overlapped, returned) ? kDriverSucceeded : kOverlappedWaitFailed;
+}
+
+// A driver may report more bytes than the client's buffer holds, or than it
+// was handed: copy only what fits both, and report what was copied.
+void copy_answer(NdisRequestRecord* request, const std::uint8_t* buffer, std::uint32_t size,
+                 std::uint32_t returned) {
+  const std::uint32_t copied =
+      std::min({returned, request->information_buffer_length, size - kOidHeaderSize});
+  if (copied != 0) std::memcpy(request->information_buffer, buffer + kOidHeaderSize, copied);
+  request->bytes_written = copied;
+  request->bytes_needed = copied;
+}
+
+}  // namespace
+
+extern "C" uint32_t PKDV_CALL PKDV_MakeNdisRequest(AdapterHandle adapter,
+                                                   NdisRequestRecord* request, void* overlapped,
+                                                   uint8_t wait) {
+  if (!pkdv::names_an_adapter(adapter)) return NDIS_STATUS_ADAPTER_NOT_READY;
+  capture::Handle* handle = pkdv::capture_handle(adapter);
+  capture::Driver* driver = capture::driver(handle);
+  if (driver == nullptr) return NDIS_STATUS_ADAPTER_NOT_READY;
+
+  if (request == nullptr) return NDIS_STATUS_INVALID_DATA;
+  const bool is_query = request->request_type == PKDV_NDIS_REQUEST_QUERY;
+  if (!is_query && request->request_type != PKDV_NDIS_REQUEST_SET) return NDIS_STATUS_INVALID_DATA;
+  // A length without the bytes behind it cannot be handed to the driver.
+  if (request->information_buffer == nullptr && request->information_buffer_length != 0) {
+    return NDIS_STATUS_INVALID_DATA;
+  }
+  if (!wait) return NDIS_STATUS_FAILURE;
+
+  // A length the buffer's size cannot express is memory no allocation gives.
+  if (request->information_buffer_length > kLongestData) return NDIS_STATUS_FAILURE;
+  std::uint8_t* buffer = build_oid_buffer(*request);
+  if (buffer == nullptr) return NDIS_STATUS_FAILURE;
+  const std::uint32_t size = request->information_buffer_length + kOidDriverSizeExtra;
+
+  pkdv::trace_local("DeviceIoContorl %s, %p\n", pkdv::traced_name(handle), driver->device_handle());
+  std::uint32_t returned = 0;
+  const std::uint32_t outcome =
+      run_driver_call(*driver, is_query ? kQueryOid : kSetOid, buffer, size, overlapped, &returned);
+  if (returned != 0 && is_query) copy_answer(request, buffer, size, returned);
+  free_oid_buffer(buffer);
+  return returned != 0 ? NDIS_STATUS_SUCCESS : outcome;
+}
