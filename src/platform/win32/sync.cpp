@@ -1,0 +1,31 @@
+// Critical sections and auto-reset events: the real Windows objects.
+#include <windows.h>
+
+#include "platform/platform.h"
+
+namespace pkdv::sys {
+
+static_assert(sizeof(CriticalSection) == sizeof(CRITICAL_SECTION));
+static_assert(alignof(CriticalSection) >= alignof(CRITICAL_SECTION));
+
+namespace {
+CRITICAL_SECTION* native(CriticalSection* lock) {
+  return reinterpret_cast<CRITICAL_SECTION*>(lock->storage);
+}
+}  // namespace
+
+void lock_init(CriticalSection* lock) { InitializeCriticalSection(native(lock)); }
+void lock_delete(CriticalSection* lock) { DeleteCriticalSection(native(lock)); }
+void lock_enter(CriticalSection* lock) { EnterCriticalSection(native(lock)); }
+bool lock_try_enter(CriticalSection* lock) { return TryEnterCriticalSection(native(lock)) != 0; }
+void lock_leave(CriticalSection* lock) { LeaveCriticalSection(native(lock)); }
+
+EventHandle event_create_signalled() {
+  return CreateEventA(nullptr, /*bManualReset=*/FALSE, /*bInitialState=*/TRUE, nullptr);
+}
+
+bool event_try_take(EventHandle event) { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
+void event_set(EventHandle event) { SetEvent(event); }
+void event_close(EventHandle event) { CloseHandle(event); }
+
+}  // namespace pkdv::sys

@@ -1,0 +1,29 @@
+// Version query, last error and the bounded text copy.
+#include <windows.h>
+
+#include "platform/platform.h"
+
+namespace pkdv::sys {
+
+static_assert(sizeof(OSVERSIONINFOA) == 148);
+
+bool query_version(VersionInfo* out) {
+  // Asked anew every time: the answer decides how completion routines are
+  // called, and nothing may be cached.
+  OSVERSIONINFOA info{};
+  info.dwOSVersionInfoSize = 148;
+  if (!GetVersionExA(&info)) return false;
+  out->platform_id = info.dwPlatformId;
+  out->major = info.dwMajorVersion;
+  out->minor = info.dwMinorVersion;
+  return true;
+}
+
+std::uint32_t last_error() { return GetLastError(); }
+void set_last_error(std::uint32_t code) { SetLastError(code); }
+
+void copy_text(char* destination, const char* source, int limit) {
+  lstrcpynA(destination, source, limit);
+}
+
+}  // namespace pkdv::sys

@@ -1,0 +1,155 @@
+// The library's background thread on Windows, and how it is taken out of the
+// library's code before the module is unmapped.
+//
+// Why not simply wait for the thread's end at unload: FreeLibrary calls
+// DllMain while holding the loader lock, and an ending thread needs that lock
+// (for the thread-detach notifications), so the thread could never end while
+// DllMain waits for it. Instead the thread is parked in a state from which it
+// never returns into our code, and is ended from there:
+//
+//  1. worker_pause waits on `stop` (not alertable). When it is set, the body
+//     returns to run_worker, still our code.
+//  2. run_worker parks the thread with SignalObjectAndWait(parked, never,
+//     INFINITE, alertable): one kernel call signals "parked" and enters an
+//     alertable wait on an event nobody sets. Once `parked` is visible the
+//     thread executes no further instruction of ours: it sits in the system.
+//  3. worker_stop sets `stop`, waits (bounded) for `parked`, then queues
+//     ExitThread itself as an APC. The system's APC dispatcher calls
+//     ExitThread inside the wait, so the thread never returns into our code;
+//     ExitThread then blocks on the loader lock until FreeLibrary is done
+//     (the module is gone by then), which costs us nothing.
+//
+// Unloading right after loading: the new thread may still be in the loader's
+// start-up, blocked on the loader lock that DllMain holds, and cannot reach
+// `parked` while we wait. The loader's thread-attach notification (delivered
+// to us under the loader lock before the thread runs its start routine) marks
+// the worker `started`; so at unload, under the same lock, `started` false
+// proves the thread has not run any of our code and will not before the lock
+// is released. An APC queued to such a thread runs at the end of its start-up,
+// before its start routine (Windows does so, and Wine 8 too, checked by the
+// load/unload tests), so the same queued ExitThread ends it there. Outside a
+// DLL (tests that link the worker directly) nobody holds the loader lock and
+// the thread always reaches `parked`.
+//
+// A pass that never ends (a capture call that hangs) would keep the thread in
+// our code: after a bounded wait it is terminated, the only way left to unmap
+// the code without a crash.
+//
+// Process exit: the system has already ended the thread, perhaps inside a
+// pass; nothing is waited for and nothing is freed (the process is going).
+#include <process.h>
+#include <windows.h>
+
+#include <initializer_list>
+#include <new>
+
+#include "platform/platform.h"
+#include "platform/win32/worker_attach.h"
+
+namespace pkdv::sys {
+
+struct Worker {
+  WorkerBody body = nullptr;
+  HANDLE thread = nullptr;     // from _beginthreadex, kept to queue the exit
+  DWORD thread_id = 0;
+  HANDLE stop = nullptr;       // manual reset: the body must return
+  HANDLE parked = nullptr;     // manual reset: the thread has left our code
+  HANDLE never = nullptr;      // never signalled: the parked thread's wait
+  volatile LONG started = 0;   // the thread is past the loader's start-up
+};
+
+namespace {
+
+// Generous for a pass (the capture library's empty polls return at once), so
+// it is only reached when a capture call hangs.
+constexpr DWORD kParkTimeoutMs = 5000;
+
+// Both only touched under the loader lock (DllMain) or before the thread
+// exists. `loader_notifies`: we are a DLL and see thread-attach notifications.
+bool loader_notifies = false;
+Worker* starting_worker = nullptr;
+
+void close_handles(Worker* w) {
+  for (HANDLE h : {w->thread, w->stop, w->parked, w->never})
+    if (h) CloseHandle(h);
+}
+
+unsigned __stdcall run_worker(void* argument) {
+  auto* w = static_cast<Worker*>(argument);
+  InterlockedExchange(&w->started, 1);
+  w->body(w);
+  SignalObjectAndWait(w->parked, w->never, INFINITE, TRUE);
+  // Reached only if an APC other than the queued ExitThread woke the thread
+  // before worker_stop queued it: keep waiting, alertably, outside the state.
+  for (;;) SleepEx(INFINITE, TRUE);
+}
+
+}  // namespace
+
+void worker_use_loader_notifications() { loader_notifies = true; }
+
+void worker_note_thread_attach() {
+  if (starting_worker && starting_worker->thread_id == GetCurrentThreadId()) {
+    InterlockedExchange(&starting_worker->started, 1);
+    starting_worker = nullptr;
+  }
+}
+
+Worker* worker_start(WorkerBody body) {
+  auto* w = new (std::nothrow) Worker;
+  if (!w) return nullptr;
+  w->body = body;
+  w->stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  w->parked = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  w->never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (w->stop && w->parked && w->never) {
+    unsigned id = 0;
+    // Suspended until its id is recorded, so the thread-attach hook can
+    // recognise it.
+    w->thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, run_worker, w, CREATE_SUSPENDED, &id));
+    if (w->thread) {
+      w->thread_id = id;
+      starting_worker = w;
+      ResumeThread(w->thread);
+      return w;
+    }
+  }
+  close_handles(w);
+  delete w;
+  return nullptr;
+}
+
+bool worker_pause(Worker* self, std::uint32_t milliseconds) {
+  return WaitForSingleObject(self->stop, milliseconds) == WAIT_OBJECT_0;
+}
+
+void worker_stop(Worker* w, bool process_exiting) {
+  if (starting_worker == w) starting_worker = nullptr;
+  if (process_exiting) return;
+  SetEvent(w->stop);
+  const bool started = InterlockedCompareExchange(&w->started, 0, 0) != 0;
+  // ExitThread takes a DWORD where an APC routine takes a ULONG_PTR: the same
+  // argument slot in both widths, read as the exit code 0.
+  const auto exit_by_apc = [w] {
+    QueueUserAPC(reinterpret_cast<PAPCFUNC>(reinterpret_cast<void (*)()>(ExitThread)), w->thread, 0);
+  };
+  if (!started && loader_notifies) {
+    exit_by_apc();  // still in the loader's start-up: ends before our code
+  } else {
+    const HANDLE parked_or_gone[] = {w->parked, w->thread};
+    switch (WaitForMultipleObjects(2, parked_or_gone, FALSE, kParkTimeoutMs)) {
+      case WAIT_OBJECT_0:
+        exit_by_apc();
+        break;
+      case WAIT_OBJECT_0 + 1:  // someone else ended it already
+        break;
+      default:
+        TerminateThread(w->thread, 0);
+        break;
+    }
+  }
+  close_handles(w);
+  delete w;
+}
+
+}  // namespace pkdv::sys
