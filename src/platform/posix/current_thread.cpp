@@ -1,0 +1,74 @@
+#include "current_thread.h"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <mutex>
+#include <type_traits>
+
+#include "thread_registry.h"
+
+namespace pkdv::sys {
+
+namespace {
+
+// At exit() the static destructors run while client threads still call in;
+// nothing here may be torn down by them, so nothing here has a destructor.
+ThreadRegistry registry;
+static_assert(std::is_trivially_destructible_v<ThreadRegistry>);
+
+// A thread's end is seen through a key destructor, not a thread_local object:
+// a library that registered thread_local destructors can never be unloaded.
+std::mutex key_mutex;
+pthread_key_t state_key;
+std::atomic<bool> key_ready{false};  // written under key_mutex
+bool key_retired = false;            // guarded by key_mutex
+
+void on_thread_exit(void* state) {
+  registry.end_thread(static_cast<ThreadState*>(state));
+}
+
+ThreadState* register_calling_thread() {
+  std::lock_guard lock(key_mutex);
+  if (key_retired) return nullptr;
+  if (!key_ready.load(std::memory_order_relaxed)) {
+    if (pthread_key_create(&state_key, on_thread_exit) != 0) return nullptr;
+    key_ready.store(true, std::memory_order_release);
+  }
+  ThreadState* state = registry.register_thread(static_cast<ThreadId>(gettid()));
+  if (state && pthread_setspecific(state_key, state) != 0) {
+    registry.end_thread(state);
+    return nullptr;
+  }
+  return state;
+}
+
+}  // namespace
+
+ThreadState* current_thread_state() {
+  if (key_ready.load(std::memory_order_acquire)) {
+    if (auto* state = static_cast<ThreadState*>(pthread_getspecific(state_key))) return state;
+  }
+  return register_calling_thread();
+}
+
+ThreadState* acquire_current_thread_state() {
+  return registry.retain_registered(current_thread_state());
+}
+
+ThreadState* acquire_thread_state(ThreadId id) {
+  return registry.open(id);
+}
+
+void release_thread_states() {
+  {
+    std::lock_guard lock(key_mutex);
+    key_retired = true;
+    if (key_ready.load(std::memory_order_relaxed)) pthread_key_delete(state_key);
+    key_ready.store(false, std::memory_order_release);
+  }
+  registry.close();
+}
+
+}  // namespace pkdv::sys
