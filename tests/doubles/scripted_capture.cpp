@@ -27,7 +27,8 @@ class ScriptedDriver final : public capture::Driver {
     std::lock_guard guard(capture.mutex);
     ScriptedAdapter& a = capture.adapter(handle_);
     auto* bytes = static_cast<std::uint8_t*>(buffer);
-    a.driver_calls.push_back({code, size, std::vector<std::uint8_t>(bytes, bytes + size), overlapped});
+    a.driver_calls.push_back(
+        {code, size, std::vector<std::uint8_t>(bytes, bytes + size), overlapped});
     DriverReply reply;
     if (!a.driver_replies.empty()) {
       reply = a.driver_replies.front();
@@ -36,7 +37,8 @@ class ScriptedDriver final : public capture::Driver {
     pending_ = reply;
     // The driver writes its answer into the data part, after OID and length.
     if (!reply.answer.empty() && size > 8) {
-      std::memcpy(bytes + 8, reply.answer.data(), std::min<std::size_t>(reply.answer.size(), size - 8));
+      std::memcpy(bytes + 8, reply.answer.data(),
+                  std::min<std::size_t>(reply.answer.size(), size - 8));
     }
     if (!reply.ok) {
       sys::set_last_error(reply.error);
@@ -79,6 +81,7 @@ void ScriptedCapture::reset() {
   adapters.clear();
   drivers().clear();
   on_poll = nullptr;
+  on_close = nullptr;
   list_fails = false;
   devices.clear();
   lists_made = lists_freed = 0;
@@ -113,8 +116,8 @@ void ScriptedCapture::push_frame(capture::Handle* handle, std::vector<std::uint8
   f.header.seconds = seconds;
   f.header.microseconds = microseconds;
   f.header.captured_length = static_cast<std::uint32_t>(data.size());
-  f.header.wire_length =
-      wire_length < 0 ? static_cast<std::uint32_t>(data.size()) : static_cast<std::uint32_t>(wire_length);
+  f.header.wire_length = wire_length < 0 ? static_cast<std::uint32_t>(data.size())
+                                         : static_cast<std::uint32_t>(wire_length);
   f.data = std::move(data);
   adapters.at(handle).script.push_back(std::move(f));
 }
@@ -148,10 +151,13 @@ Handle* open(const char* source, int snapshot_length, int flags, int read_timeou
 
 void close(Handle* handle) {
   auto& c = ScriptedCapture::get();
-  std::lock_guard guard(c.mutex);
-  c.closed.push_back(handle);
-  auto it = c.adapters.find(handle);
-  if (it != c.adapters.end()) it->second.open = false;
+  {
+    std::lock_guard guard(c.mutex);
+    c.closed.push_back(handle);
+    auto it = c.adapters.find(handle);
+    if (it != c.adapters.end()) it->second.open = false;
+  }
+  if (c.on_close) c.on_close(handle);
 }
 
 int next_frame(Handle* handle, FrameHeader* header, const std::uint8_t** data) {
@@ -250,6 +256,8 @@ Driver* driver(Handle* handle) {
   return d.get();
 }
 
-const char* library_version() { return "scripted capture double"; }
+const char* library_version() {
+  return "scripted capture double";
+}
 
 }  // namespace pkdv::capture

@@ -24,10 +24,10 @@ struct ScriptedFrame {
 // Scripted driver: each control() takes the next reply.
 struct DriverReply {
   bool ok = true;
-  std::uint32_t error = 0;            // last error when !ok (997 = pending)
-  std::uint32_t returned = 0;         // bytes returned (ok, or after a pending completion)
-  bool completes_ok = true;           // for a pending reply: outcome of the overlapped wait
-  std::vector<std::uint8_t> answer;   // bytes written into the data part of the buffer
+  std::uint32_t error = 0;           // last error when !ok (997 = pending)
+  std::uint32_t returned = 0;        // bytes returned (ok, or after a pending completion)
+  bool completes_ok = true;          // for a pending reply: outcome of the overlapped wait
+  std::vector<std::uint8_t> answer;  // bytes written into the data part of the buffer
 };
 
 struct DriverCall {
@@ -80,13 +80,15 @@ class ScriptedCapture {
 
   // Queues what the next polls of `handle` return; once the script runs out a
   // poll is empty (0).
-  void push_frame(capture::Handle* handle, std::vector<std::uint8_t> data,
-                  std::int32_t seconds = 0, std::int32_t microseconds = 0,
-                  std::int32_t wire_length = -1);
+  void push_frame(capture::Handle* handle, std::vector<std::uint8_t> data, std::int32_t seconds = 0,
+                  std::int32_t microseconds = 0, std::int32_t wire_length = -1);
   void push_result(capture::Handle* handle, int result);
 
   // Called at the start of every next_frame() (outside the double's own lock).
   std::function<void(capture::Handle*)> on_poll;
+  // Called at the end of every close(), once the handle is closed (outside the
+  // double's own lock): the moment a poller could next look at the handle.
+  std::function<void(capture::Handle*)> on_close;
 
   // Enumeration.
   bool list_fails = false;

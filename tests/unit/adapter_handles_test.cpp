@@ -1,0 +1,197 @@
+// Open, close, filter and send through the exports, against the scripted
+// capture library. The platform reports the NT family here (the default on
+// every lane), so routines get the three-argument form.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "adapter/capture_error_text.h"
+#include "adapter_fixture.h"
+#include "engine/engine.h"
+
+namespace pkdv::testing {
+namespace {
+
+using OpenAdapterTest = AdapterTest;
+using CloseAdapterTest = AdapterTest;
+using SetBPFProgramTest = AdapterTest;
+using PacketSendTest = AdapterTest;
+
+TEST_F(OpenAdapterTest, StripsTheDevicePrefixInPlaceAndOpensWithTheFixedParameters) {
+  capture::Handle* h = capture_.add_adapter("NPF");
+  char name[] = "\\Device\\NPF";
+  EXPECT_EQ(PKDV_OpenAdapterA(name), handle(h));
+
+  // Only the three letters and the terminator moved; the rest of the
+  // caller's text is as it was.
+  EXPECT_EQ(std::string(name, sizeof name), std::string("NPF\0ice\\NPF\0", sizeof name));
+  ASSERT_EQ(capture_.opens.size(), 1u);
+  EXPECT_EQ(capture_.opens[0].source, "NPF");
+  EXPECT_EQ(capture_.opens[0].snapshot_length, 65536);
+  EXPECT_EQ(capture_.opens[0].flags, 0) << "not promiscuous";
+  EXPECT_EQ(capture_.opens[0].read_timeout_ms, 1);
+}
+
+TEST_F(OpenAdapterTest, NamesWithoutTheExactLeadingPrefixAreOpenedUnchanged) {
+  const std::vector<std::string> names = {
+      "\\Devic", "\\device\\NPF", "\\DEVICE\\NPF", "x\\Device\\NPF", "rpcap://\\Device\\NPF", ""};
+  for (const std::string& original : names) {
+    capture::Handle* h = capture_.add_adapter(original);
+    std::string text = original;
+    EXPECT_EQ(PKDV_OpenAdapterA(text.data()), handle(h)) << original;
+    EXPECT_EQ(text, original);
+    EXPECT_EQ(capture_.opens.back().source, original);
+  }
+}
+
+TEST_F(OpenAdapterTest, ThePrefixAloneLeavesAnEmptyName) {
+  capture::Handle* h = capture_.add_adapter("");
+  char name[] = "\\Device\\";
+  EXPECT_EQ(PKDV_OpenAdapterA(name), handle(h));
+  EXPECT_EQ(name[0], '\0');
+}
+
+TEST_F(OpenAdapterTest, FailureGivesMinusOneAndLeavesTheReasonInTheSharedErrorText) {
+  capture_.open_error = "adapter is gone";
+  char name[] = "\\Device\\missing";
+  EXPECT_EQ(PKDV_OpenAdapterA(name), PKDV_INVALID_ADAPTER);
+  EXPECT_STREQ(capture_error_text, "adapter is gone");
+  EXPECT_STREQ(name, "missing");
+}
+
+TEST_F(OpenAdapterTest, NullAndWideNamesGiveMinusOneWithoutOpening) {
+  EXPECT_EQ(PKDV_OpenAdapterA(nullptr), PKDV_INVALID_ADAPTER);
+  capture_.add_adapter("NPF");
+  EXPECT_EQ(PKDV_OpenAdapterW(L"NPF"), PKDV_INVALID_ADAPTER);
+  EXPECT_TRUE(capture_.opens.empty());
+}
+
+TEST_F(CloseAdapterTest, ClosesTheCaptureHandle) {
+  AdapterHandle adapter = open_adapter("eth0");
+  EXPECT_EQ(PKDV_CloseAdapter(adapter), 1);
+  ASSERT_EQ(capture_.closed.size(), 1u);
+  EXPECT_EQ(capture_.closed[0], capture_handle(adapter));
+}
+
+// A poller pass that runs the moment the handle is closed must find no read
+// left on it.
+TEST_F(CloseAdapterTest, PendingReadsLeaveThePollersReachBeforeTheHandleCloses) {
+  AdapterHandle adapter = open_adapter("eth0");
+  std::vector<std::uint8_t> storage(PKDV_PACKET_BUFFER_HEADER_SIZE + 64);
+  auto* buffer = reinterpret_cast<PacketBuffer*>(storage.data());
+  buffer->capacity = 64;
+  std::uint32_t transferred = 0;
+  ASSERT_EQ(PKDV_PacketReadEx(adapter, buffer, &transferred, 9, record_nt_form), 1u);
+  capture_.on_close = [](capture::Handle*) { engine::poll_pass(); };
+
+  EXPECT_EQ(PKDV_CloseAdapter(adapter), 1);
+  EXPECT_EQ(capture_.adapter(capture_handle(adapter)).polls, 0);
+  sys::wait_alertable(0);
+  ASSERT_EQ(routines_.calls.size(), 1u);
+  EXPECT_EQ(routines_.calls[0].status, NDIS_STATUS_FAILURE);
+  EXPECT_EQ(routines_.calls[0].context, 9u);
+}
+
+TEST_F(CloseAdapterTest, NullAndMinusOneAreIgnored) {
+  EXPECT_EQ(PKDV_CloseAdapter(0), 1);
+  EXPECT_EQ(PKDV_CloseAdapter(PKDV_INVALID_ADAPTER), 1);
+  EXPECT_TRUE(capture_.closed.empty());
+}
+
+TEST_F(SetBPFProgramTest, HandsLengthOverEightInstructionsAndFollowsTheCaptureResult) {
+  AdapterHandle adapter = open_adapter("eth0");
+  ScriptedAdapter& a = capture_.adapter(capture_handle(adapter));
+  const std::uint8_t program[24] = {};
+
+  EXPECT_EQ(PKDV_SetBPFProgram(adapter, program, 20), 1);
+  a.filter_result = -1;
+  EXPECT_EQ(PKDV_SetBPFProgram(adapter, program, 7), 0);
+
+  EXPECT_EQ(a.filter_counts, (std::vector<std::uint32_t>{2, 0}));
+  EXPECT_EQ(a.filter_programs, (std::vector<const void*>{program, program}));
+}
+
+TEST_F(SetBPFProgramTest, RefusesWhatCannotBeInstalled) {
+  EXPECT_EQ(PKDV_SetBPFProgram(0, "", 0), 0);
+  EXPECT_EQ(PKDV_SetBPFProgram(PKDV_INVALID_ADAPTER, "", 0), 0);
+  AdapterHandle adapter = open_adapter("eth0");
+  EXPECT_EQ(PKDV_SetBPFProgram(adapter, nullptr, 8), 0);
+  EXPECT_TRUE(capture_.adapter(capture_handle(adapter)).filter_counts.empty());
+
+  // Less than one instruction names no bytes: an empty program goes through.
+  EXPECT_EQ(PKDV_SetBPFProgram(adapter, nullptr, 7), 1);
+  EXPECT_EQ(capture_.adapter(capture_handle(adapter)).filter_counts,
+            (std::vector<std::uint32_t>{0}));
+}
+
+TEST_F(PacketSendTest, RoutineRunsInTheCallingThreadAfterTheSendAndBeforeTheReturn) {
+  AdapterHandle adapter = open_adapter("eth0");
+  ScriptedAdapter& a = capture_.adapter(capture_handle(adapter));
+  std::size_t frames_sent_when_called = 0;
+  routines_.on_call = [&] { frames_sent_when_called = a.sent.size(); };
+  const std::uint8_t frame[5] = {1, 2, 3, 4, 5};
+  std::uint32_t sent = 0xFFFF;
+
+  EXPECT_EQ(PKDV_PacketSendEx(adapter, frame, sizeof frame, &sent, 77, record_nt_form),
+            NDIS_STATUS_SUCCESS);
+  EXPECT_EQ(sent, 5u);
+  ASSERT_EQ(a.sent.size(), 1u);
+  EXPECT_EQ(a.sent[0], std::vector<std::uint8_t>(frame, frame + 5));
+  ASSERT_EQ(routines_.calls.size(), 1u);
+  const RoutineCall& call = routines_.calls[0];
+  EXPECT_EQ(call.arguments, 3);
+  EXPECT_EQ(call.status, NDIS_STATUS_SUCCESS);
+  EXPECT_EQ(call.count, 5u);
+  EXPECT_EQ(call.context, 77u);
+  EXPECT_EQ(call.thread, sys::current_thread_id());
+  EXPECT_EQ(frames_sent_when_called, 1u);
+}
+
+TEST_F(PacketSendTest, RefusedSendReportsFailureToTheRoutineWithNothingSent) {
+  AdapterHandle adapter = open_adapter("eth0");
+  capture_.adapter(capture_handle(adapter)).send_result = -1;
+  const std::uint8_t frame[3] = {};
+  std::uint32_t sent = 0xFFFF;
+
+  EXPECT_EQ(PKDV_PacketSendEx(adapter, frame, sizeof frame, &sent, 4, record_nt_form),
+            NDIS_STATUS_FAILURE);
+  EXPECT_EQ(sent, 0u);
+  ASSERT_EQ(routines_.calls.size(), 1u);
+  EXPECT_EQ(routines_.calls[0].status, NDIS_STATUS_FAILURE);
+  EXPECT_EQ(routines_.calls[0].count, 0u);
+  EXPECT_EQ(routines_.calls[0].context, 4u);
+}
+
+TEST_F(PacketSendTest, MissingFrameOrHandleFailsWithoutSendingAndStillCallsTheRoutine) {
+  AdapterHandle adapter = open_adapter("eth0");
+  const std::uint8_t frame[3] = {};
+  std::uint32_t sent = 0xFFFF;
+  EXPECT_EQ(PKDV_PacketSendEx(adapter, nullptr, 3, &sent, 1, record_nt_form), NDIS_STATUS_FAILURE);
+  EXPECT_EQ(sent, 0u);
+  EXPECT_EQ(PKDV_PacketSendEx(0, frame, 3, &sent, 2, record_nt_form), NDIS_STATUS_FAILURE);
+  EXPECT_EQ(PKDV_PacketSendEx(PKDV_INVALID_ADAPTER, frame, 3, &sent, 3, record_nt_form),
+            NDIS_STATUS_FAILURE);
+
+  EXPECT_TRUE(capture_.adapter(capture_handle(adapter)).sent.empty());
+  ASSERT_EQ(routines_.calls.size(), 3u);
+  for (const RoutineCall& call : routines_.calls) {
+    EXPECT_EQ(call.status, NDIS_STATUS_FAILURE);
+    EXPECT_EQ(call.count, 0u);
+  }
+}
+
+TEST_F(PacketSendTest, NullSentAndNullRoutineAreSkipped) {
+  AdapterHandle adapter = open_adapter("eth0");
+  const std::uint8_t frame[3] = {};
+  EXPECT_EQ(PKDV_PacketSendEx(adapter, frame, 3, nullptr, 6, record_nt_form), NDIS_STATUS_SUCCESS);
+  ASSERT_EQ(routines_.calls.size(), 1u);
+  EXPECT_EQ(routines_.calls[0].count, 0u);
+
+  std::uint32_t sent = 0;
+  EXPECT_EQ(PKDV_PacketSendEx(adapter, frame, 3, &sent, 6, nullptr), NDIS_STATUS_SUCCESS);
+  EXPECT_EQ(sent, 3u);
+  EXPECT_EQ(capture_.adapter(capture_handle(adapter)).sent.size(), 2u);
+}
+
+}  // namespace
+}  // namespace pkdv::testing
