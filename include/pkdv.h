@@ -4,7 +4,14 @@
  * Fourteen plain functions: list adapters, open and close them, install BPF
  * filters, send frames, pass NDIS OID queries and sets to the adapter, and post
  * asynchronous one-frame reads whose completion routines run later in the
- * posting thread while it waits alertably.
+ * posting thread while it waits alertably. docs/api.md follows a read from
+ * post to routine, with a complete example for Windows and for POSIX.
+ *
+ * Threads: every function may be called from any thread, except that one
+ * enumeration (first, then next calls) must be driven by one thread at a time.
+ * No function keeps a pointer it was given beyond its return, except
+ * PKDV_PacketReadEx (until the read's routine has run, or the read has been
+ * cancelled). A completion routine may post, cancel, send and close.
  *
  * Calling conventions: every PKDV_ function is cdecl (the caller removes the
  * arguments). Completion routines are called with the platform's standard
@@ -60,20 +67,25 @@ extern "C" {
 #define ERROR_NOT_SUPPORTED 50L
 #endif
 
-/* An NDIS request whose driver call succeeded without returning data. */
+/* Result of PKDV_MakeNdisRequest: the driver succeeded without returning data. */
 #define PKDV_NDIS_STATUS_NO_DATA ((uint32_t)1u)
 
 /* ------------------------------------------------------------------------ */
 /* Handles and records.                                                      */
 
-/* The capture handle of an open adapter. PKDV_INVALID_ADAPTER (all bits set)
- * means "no adapter". */
+/* The capture handle of an open adapter: 32 bits on 32-bit Windows, pointer
+ * sized elsewhere. PKDV_INVALID_ADAPTER (all bits set) means "no adapter". A
+ * handle is valid, in every thread, from PKDV_OpenAdapterA to PKDV_CloseAdapter. */
 typedef uintptr_t AdapterHandle;
 #define PKDV_INVALID_ADAPTER ((AdapterHandle)~(AdapterHandle)0)
 
 #pragma pack(push, 4)
-/* Receives one frame of an asynchronous read. The client allocates it, sets
+/* Receives one frame of an asynchronous read. The client allocates it
+ * (PKDV_PACKET_BUFFER_HEADER_SIZE + capacity bytes, 4-byte aligned), sets
  * `capacity`, and keeps it valid until the read is handed back or cancelled.
+ * Only the poller thread writes it, while the read is pending; once the
+ * routine runs, the buffer is the client's again. The offsets are the same on
+ * every build.
  *
  *  offset  field            written by
  *   0      client_reserved  never touched by the library
@@ -104,24 +116,41 @@ typedef struct PacketBuffer {
 
 #define PKDV_PACKET_BUFFER_HEADER_SIZE 56u
 
-/* One adapter as enumeration reports it: 780 bytes, three 260-byte texts.
- * Both texts are cut to 259 characters and terminated. `reserved` is never
- * written by the library. */
+/* One adapter as enumeration reports it: 780 bytes, three 260-byte texts, the
+ * same on every build. The client owns it; the library writes it only during
+ * a PKDV_Get...AdapterRegistryInfo call that returns 0.
+ *
+ *  offset  field        written by
+ *   0      description  library: the adapter's description, "" when it has none
+ *  260     reserved     never touched by the library
+ *  520     name         library: the name to pass to PKDV_OpenAdapterA
+ *
+ * Both texts are cut to 259 characters and terminated. */
 typedef struct AdapterRegistryInfo {
   char description[260]; /* offset 0 */
   char reserved[260];    /* offset 260 */
   char name[260];        /* offset 520: pass this to PKDV_OpenAdapterA */
 } AdapterRegistryInfo;
 
-/* An NDIS OID query or set. Offsets on 32-bit builds (64-bit in brackets):
- *   0      client_reserved             not read
- *  20      request_type                client: 0 query, 1 set
- *  24      oid                         client
- *  28 [32] information_buffer          client: the data
- *  32 [40] information_buffer_length   client: bytes at information_buffer
- *  36 [44] bytes_written               library, for a query that returned data
- *  40 [48] bytes_needed                library, for a query that returned data
- * A set never writes back into the record or the buffer. */
+/* An NDIS OID query or set. The client owns the record and the information
+ * buffer; the library uses them only during PKDV_MakeNdisRequest. Offsets on
+ * 32-bit builds (64-bit builds in brackets, where the pointer widens):
+ *
+ *  offset   field                      written by
+ *   0       client_reserved            never touched by the library
+ *  20       request_type               client: 0 query, 1 set
+ *  24       oid                        client: the NDIS object identifier
+ *  28 [32]  information_buffer         client: pointer to the data; the bytes
+ *                                      it points to are read for both kinds
+ *                                      and written by the library for a
+ *                                      query that returned data
+ *  32 [40]  information_buffer_length  client: bytes at information_buffer
+ *  36 [44]  bytes_written              library, for a query that returned data:
+ *                                      bytes copied into information_buffer
+ *  40 [48]  bytes_needed               library, same value as bytes_written
+ *
+ * A set never writes back into the record or the buffer. The record is 44
+ * bytes on 32-bit builds, 56 on 64-bit builds. */
 typedef struct NdisRequestRecord {
   uint8_t client_reserved[20];
   uint32_t request_type;
@@ -140,8 +169,13 @@ typedef struct NdisRequestRecord {
  *  - NT family (PKDV_IsWindowsNT() or PKDV_IsWindows2000()): routine(status, count, context);
  *  - 95 family (otherwise, if PKDV_IsWindows95()): routine(context);
  *  - neither (the version query failed): the routine is not called.
+ * POSIX builds always report the NT family. A NULL routine is never called.
  * A client that targets the 95 family declares its routine as
- * PKDV_COMPLETION_ROUTINE_95 and casts it to PKDV_COMPLETION_ROUTINE. */
+ * PKDV_COMPLETION_ROUTINE_95 and casts it to PKDV_COMPLETION_ROUTINE.
+ * Which thread runs the routine, and when, is said by the function it was
+ * given to: PKDV_PacketSendEx (the sending thread, before the send returns) or
+ * PKDV_PacketReadEx (the posting thread, during an alertable wait). No lock
+ * of the library is held while a routine runs. */
 typedef void(PKDV_CALLBACK* PKDV_COMPLETION_ROUTINE)(uint32_t status, uint32_t count,
                                                      uintptr_t context);
 typedef void(PKDV_CALLBACK* PKDV_COMPLETION_ROUTINE_95)(uintptr_t context);
@@ -150,68 +184,110 @@ typedef void(PKDV_CALLBACK* PKDV_COMPLETION_ROUTINE_95)(uintptr_t context);
 /* Functions. Each is declared once as a function type; the library defines  */
 /* the function from the same declaration, so the two cannot drift.          */
 
-/* Opens an adapter. `name` is a writable, terminated text as enumeration
- * reported it; a leading "\Device\" (exact case) is removed in place, the rest
- * of the text moving to the front of the caller's buffer.
- * Returns the capture handle, or PKDV_INVALID_ADAPTER when the adapter cannot be
- * opened or `name` is NULL. Frames are captured with a snapshot length of
- * 65536, not in promiscuous mode. */
+/* Opens an adapter for reads, sends, filters and NDIS requests.
+ *  name  writable, terminated text: a name as enumeration reported it
+ *        (AdapterRegistryInfo.name). A leading "\Device\" (exact case) is
+ *        removed in place, the rest of the text moving to the front of the
+ *        caller's buffer. Used only during the call.
+ * Returns the adapter's handle, valid until PKDV_CloseAdapter.
+ * Fails with PKDV_INVALID_ADAPTER when `name` is NULL or the capture library
+ * cannot open the adapter (unknown name, no capture library, or no right to
+ * capture: on Linux live capture needs CAP_NET_RAW).
+ * Frames are captured with a snapshot length of 65536, not in promiscuous
+ * mode. No routine is involved. */
 typedef AdapterHandle PKDV_CALL PKDV_OPEN_ADAPTER_A_FUNC(char* name);
 PKDV_OPEN_ADAPTER_A_FUNC PKDV_OpenAdapterA;
 
-/* Wide names are not supported: always returns PKDV_INVALID_ADAPTER. */
+/* Wide names are not supported: `name` is not read and the result is always
+ * PKDV_INVALID_ADAPTER. */
 typedef AdapterHandle PKDV_CALL PKDV_OPEN_ADAPTER_W_FUNC(const wchar_t* name);
 PKDV_OPEN_ADAPTER_W_FUNC PKDV_OpenAdapterW;
 
-/* Closes an adapter. Reads still pending on it are taken out of their queues
- * and handed back to their own threads with status NDIS_STATUS_FAILURE, so no
- * read is ever polled on a closed handle. Returns 1; a NULL or
- * PKDV_INVALID_ADAPTER handle is ignored (still 1). */
+/* Closes an adapter.
+ *  adapter  a handle from PKDV_OpenAdapterA; it is invalid once this returns,
+ *           in every thread. Closing a handle twice is not detected.
+ * Reads still pending on it are taken out of their queues and handed back to
+ * their own threads, at each thread's next alertable wait, with status
+ * NDIS_STATUS_FAILURE; their PacketBuffers must stay valid until then. No
+ * read is ever polled on a closed handle. May be called from a routine.
+ * Returns 1; a NULL or PKDV_INVALID_ADAPTER handle is ignored (still 1). */
 typedef uint8_t PKDV_CALL PKDV_CLOSE_ADAPTER_FUNC(AdapterHandle adapter);
 PKDV_CLOSE_ADAPTER_FUNC PKDV_CloseAdapter;
 
-/* Installs a BPF program of `length / 8` instructions (8 bytes each) read from
- * `instructions`. Returns 1, or 0 when the capture library refuses it, when
- * `instructions` is NULL with a non-zero length, or the handle is NULL or
- * PKDV_INVALID_ADAPTER. */
+/* Installs a BPF program that decides which frames reads receive, and how
+ * many bytes of each.
+ *  adapter       an open adapter
+ *  instructions  the program: classic BPF instructions of 8 bytes each
+ *                (16-bit code, 8-bit jt, 8-bit jf, 32-bit k); read only during
+ *                the call, the capture library keeps its own copy
+ *  length        size of the program in bytes: length / 8 instructions are
+ *                installed, a remainder is ignored
+ * Returns 1 when installed. Fails with 0 when the capture library refuses the
+ * program (for instance an invalid one), when `instructions` is NULL with
+ * length 8 or more, or when the handle is NULL or PKDV_INVALID_ADAPTER. */
 typedef uint8_t PKDV_CALL PKDV_SET_BPF_PROGRAM_FUNC(AdapterHandle adapter, const void* instructions,
                                                     uint32_t length);
 PKDV_SET_BPF_PROGRAM_FUNC PKDV_SetBPFProgram;
 
-/* Sends one frame synchronously. `*sent` is set to 0, then to `length` on
- * success. The completion routine runs in the calling thread before the
- * function returns, with the same status the function returns
- * (NDIS_STATUS_SUCCESS or NDIS_STATUS_FAILURE) and `*sent` as its count.
- * A NULL frame or handle gives NDIS_STATUS_FAILURE; a NULL `sent` is not
- * written (the routine then gets a count of 0). */
+/* Sends one frame synchronously.
+ *  adapter  an open adapter
+ *  frame    the whole frame from its link-layer header on, `length` bytes;
+ *           read only during the call
+ *  length   bytes to send
+ *  sent     the client's counter: set to 0, then to `length` on success; may
+ *           be NULL (not written; the routine then gets a count of 0)
+ *  context  passed to the routine unchanged
+ *  routine  may be NULL; otherwise it runs once in the calling thread before
+ *           this function returns, with the status this function returns and
+ *           `*sent` as its count
+ * Returns NDIS_STATUS_SUCCESS once the capture library has taken the frame.
+ * Fails with NDIS_STATUS_FAILURE (`*sent` stays 0, the routine still runs)
+ * when the capture library refuses the frame, or the frame or the handle is
+ * NULL, or the handle is PKDV_INVALID_ADAPTER, or length exceeds INT_MAX. */
 typedef uint32_t PKDV_CALL PKDV_PACKET_SEND_EX_FUNC(AdapterHandle adapter, const void* frame,
                                                     uint32_t length, uint32_t* sent,
                                                     uintptr_t context,
                                                     PKDV_COMPLETION_ROUTINE routine);
 PKDV_PACKET_SEND_EX_FUNC PKDV_PacketSendEx;
 
-/* Enumeration: the first call (re)reads the adapter list, each next call moves
- * on by one adapter. Both fill `*info` and return 0, or return
- * ERROR_NOT_SUPPORTED (50) when no (further) adapter can be reported, leaving
- * `*info` unchanged. Adapters whose description contains
- * "MS Tunnel Interface Driver" are skipped. An adapter listed without a
- * description is reported with an empty description. A NULL `info` gives 50.
- * Drive enumeration from one thread at a time. */
+/* Enumeration: the first call (re)reads the adapter list from the capture
+ * library, each next call moves on by one adapter of that list.
+ *  info  the client's record, written only when the result is 0 (description
+ *        and name; `reserved` never) and not kept after the call
+ * Both return 0 when `*info` was filled. Both fail with ERROR_NOT_SUPPORTED
+ * (50), leaving `*info` unchanged, when no (further) adapter can be reported:
+ * end of the list, an empty list, a list the capture library cannot read, no
+ * first call yet, or a NULL `info`. After 50 at the end of the list, next
+ * keeps answering 50 until a new first call.
+ * Adapters whose description contains "MS Tunnel Interface Driver" are
+ * skipped. An adapter listed without a description is reported with an empty
+ * description. The list is shared by the whole process and not locked: drive
+ * enumeration from one thread at a time. No routine is involved. */
 typedef uint32_t PKDV_CALL PKDV_GET_FIRST_ADAPTER_REGISTRY_INFO_FUNC(AdapterRegistryInfo* info);
 PKDV_GET_FIRST_ADAPTER_REGISTRY_INFO_FUNC PKDV_GetFirstAdapterRegistryInfo;
 typedef uint32_t PKDV_CALL PKDV_GET_NEXT_ADAPTER_REGISTRY_INFO_FUNC(AdapterRegistryInfo* info);
 PKDV_GET_NEXT_ADAPTER_REGISTRY_INFO_FUNC PKDV_GetNextAdapterRegistryInfo;
 
-/* Queries (request_type 0) or sets (1) an NDIS OID on the adapter's driver.
- * `overlapped` is handed to the driver unchanged; only `wait` true is
- * supported. Returns:
+/* Queries (request_type 0) or sets (1) an NDIS OID on the adapter's driver,
+ * and waits for the answer in the calling thread. No routine is involved.
+ *  adapter     an open adapter
+ *  request     the client's record, see NdisRequestRecord; it and its
+ *              information buffer are used only during the call
+ *  overlapped  Windows: the client's OVERLAPPED record, handed to the driver
+ *              unchanged; valid until this returns. POSIX: not used (the
+ *              request completes at once)
+ *  wait        must be non-zero: only waiting requests are supported
+ * Returns:
  *   NDIS_STATUS_ADAPTER_NOT_READY  NULL or invalid handle, or no driver reachable
- *   NDIS_STATUS_INVALID_DATA       `request` NULL, or a type other than 0 or 1
+ *   NDIS_STATUS_INVALID_DATA       `request` NULL, a type other than 0 or 1, or
+ *                                  a NULL information buffer with a non-zero
+ *                                  length
  *   NDIS_STATUS_FAILURE            `wait` false, or no memory for the driver buffer
  *   0                              the driver returned data (query: copied to the
  *                                  information buffer, at most its length, and
  *                                  bytes_written = bytes_needed = bytes copied),
  *                                  or it failed while completing asynchronously
+ *                                  (Windows only; PKDV_GetLastError() tells why)
  *   1 (PKDV_NDIS_STATUS_NO_DATA)   the driver succeeded without returning data
  *   ERROR_NOT_SUPPORTED (50)       the driver refused the request at once;
  *                                  PKDV_GetLastError() then tells why. */
@@ -220,11 +296,15 @@ typedef uint32_t PKDV_CALL PKDV_MAKE_NDIS_REQUEST_FUNC(AdapterHandle adapter,
                                                        uint8_t wait);
 PKDV_MAKE_NDIS_REQUEST_FUNC PKDV_MakeNdisRequest;
 
-/* Platform probes: each returns 0 or 1 (all 32 bits of the result register).
+/* Platform probes: which family of the platform the library runs on; the
+ * family also decides the form of completion routines. No parameters; each
+ * returns 0 or 1 (all 32 bits of the result register), asking the platform
+ * anew at every call.
  *   PKDV_IsWindowsNT    NT line, any version except 5.0
  *   PKDV_IsWindows2000  NT line, version 5.0
  *   PKDV_IsWindows95    95 line
- * All three return 0 when the version cannot be read. */
+ * All three return 0 when the version cannot be read (the only failure).
+ * POSIX builds report the NT line, version 10.0. */
 typedef uint8_t PKDV_CALL PKDV_IS_WINDOWS_NT_FUNC(void);
 PKDV_IS_WINDOWS_NT_FUNC PKDV_IsWindowsNT;
 typedef uint8_t PKDV_CALL PKDV_IS_WINDOWS_2000_FUNC(void);
@@ -232,38 +312,68 @@ PKDV_IS_WINDOWS_2000_FUNC PKDV_IsWindows2000;
 typedef uint8_t PKDV_CALL PKDV_IS_WINDOWS_95_FUNC(void);
 PKDV_IS_WINDOWS_95_FUNC PKDV_IsWindows95;
 
-/* The calling thread's last platform error. */
+/* The calling thread's last platform error (GetLastError on Windows; on POSIX
+ * the code that the library's stand-in services last set in this thread, for
+ * instance by a refused NDIS request: 1 unknown request, 31 the kernel
+ * refused, 122 data part too small). Read it right after the failing call;
+ * later calls in the same thread may change it. Never fails. */
 typedef uint32_t PKDV_CALL PKDV_GET_LAST_ERROR_FUNC(void);
 PKDV_GET_LAST_ERROR_FUNC PKDV_GetLastError;
 
-/* Posts an asynchronous read of one frame on `adapter` into `buffer`. Returns
- * at once: 1 when the read is queued, 0 when it is not (NULL buffer, or no
- * memory); a read that was not queued never reaches its routine.
- * Reads of a thread are filled in the order they were posted. The routine is
- * called in the posting thread, during one of its alertable waits
- * (SleepEx/WaitFor...Ex with alertable TRUE on Windows, PKDV_WaitAlertable
- * elsewhere), with status = buffer->status, count = the value behind
- * `transferred` at that moment, and `context`. `buffer` and `transferred`
- * must stay valid until then, or until the read is cancelled. */
+/* Posts an asynchronous read of one frame on `adapter` into `buffer`, and
+ * returns at once without waiting for a frame.
+ *  adapter      an open adapter; it may be closed while the read is pending
+ *               (the read is then handed back with NDIS_STATUS_FAILURE)
+ *  buffer       the client's PacketBuffer with `capacity` set
+ *  transferred  the client's 32-bit value whose contents at hand-back become
+ *               the routine's count (the library never writes it); may be NULL
+ *               (count 0)
+ *  context      passed to the routine unchanged
+ *  routine      the completion routine, may be NULL (then nothing is called)
+ * Returns 1 when the read is queued. Fails with 0 when it is not (NULL buffer,
+ * or no memory); a read that was not queued never reaches its routine.
+ *
+ * The library's poller thread fills posted reads every 100 ms, those of each
+ * thread in the order they were posted, and writes the result into `buffer`
+ * (status NDIS_STATUS_SUCCESS, NDIS_STATUS_INVALID_LENGTH or
+ * NDIS_STATUS_FAILURE). The routine is then called in the posting thread,
+ * during one of its alertable waits (SleepEx/WaitFor...Ex with alertable TRUE
+ * on Windows, PKDV_WaitAlertable elsewhere), with status = buffer->status,
+ * count = the value behind `transferred` at that moment, and `context`. A
+ * thread that never waits alertably never gets its reads back.
+ * `buffer` and `transferred` must stay valid until the routine has been
+ * called, or until PKDV_CancelPacketRead has taken the read back.
+ * At most 20 threads with reads outstanding are served; keep to that. */
 typedef uint32_t PKDV_CALL PKDV_PACKET_READ_EX_FUNC(AdapterHandle adapter, PacketBuffer* buffer,
                                                     uint32_t* transferred, uintptr_t context,
                                                     PKDV_COMPLETION_ROUTINE routine);
 PKDV_PACKET_READ_EX_FUNC PKDV_PacketReadEx;
 
-/* Takes back every read still pending with this `buffer`, at most one per
- * thread that posted it, whatever thread posted it. A read already filled and
- * waiting to be handed back is not taken back. When this returns, no read
- * with `buffer` is pending. `adapter` is not used. Returns 1 (also for a NULL
- * buffer, which removes nothing). */
+/* Takes back a read that is no longer wanted.
+ *  adapter  not used
+ *  buffer   the PacketBuffer the read was posted with
+ * Removes, in every thread that posted one, the first read still pending with
+ * this `buffer`; its routine will never be called and the library no longer
+ * touches its buffer. A read already filled and waiting to be handed back is
+ * not taken back: its routine still runs at the posting thread's next
+ * alertable wait, so keep the buffer until then. May be called from any
+ * thread, also from a routine. Returns 1, and never fails (a NULL buffer
+ * removes nothing). */
 typedef uint32_t PKDV_CALL PKDV_CANCEL_PACKET_READ_FUNC(AdapterHandle adapter,
                                                         PacketBuffer* buffer);
 PKDV_CANCEL_PACKET_READ_FUNC PKDV_CancelPacketRead;
 
 #ifndef _WIN32
-/* POSIX builds only: the stand-in for an alertable wait. The calling thread
- * waits up to `milliseconds` (PKDV_INFINITE: no limit), running every
- * completion queued to it, and returns PKDV_WAIT_IO_COMPLETION (0xC0) as
- * soon as it has run at least one, or 0 when the time passed without any. */
+/* POSIX builds only (Windows clients use SleepEx(ms, TRUE) or another
+ * alertable wait): the stand-in for an alertable wait, and the only place
+ * where the routines of a thread's reads run.
+ *  milliseconds  longest wait; PKDV_INFINITE: no limit, 0: only run what is
+ *                already queued
+ * The calling thread waits, running in itself every hand-back queued to it
+ * (the routines of reads it posted), and returns PKDV_WAIT_IO_COMPLETION
+ * (0xC0) as soon as it has run at least one, or 0 when the time passed
+ * without any. Never fails. Like SleepEx, it may be called from any thread,
+ * but only runs that thread's own routines. */
 #define PKDV_INFINITE 0xFFFFFFFFu
 #define PKDV_WAIT_IO_COMPLETION 0xC0u
 typedef uint32_t PKDV_CALL PKDV_WAIT_ALERTABLE_FUNC(uint32_t milliseconds);
