@@ -1,0 +1,165 @@
+#include "frame_summary.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "address_text.h"
+
+namespace pkdv_capture {
+namespace {
+
+constexpr uint16_t kEtherIpv4 = 0x0800;
+constexpr uint16_t kEtherArp = 0x0806;
+constexpr uint16_t kEtherVlan = 0x8100;
+constexpr uint16_t kEtherQinQ = 0x88A8;
+constexpr uint16_t kEtherIpv6 = 0x86DD;
+constexpr uint16_t kMaxLengthField = 1500;  // EtherType values up to this are 802.3 lengths
+
+constexpr uint8_t kProtoIcmp = 1;
+constexpr uint8_t kProtoTcp = 6;
+constexpr uint8_t kProtoUdp = 17;
+constexpr uint8_t kProtoIcmpv6 = 58;
+
+constexpr char kTruncated[] = " [truncated]";
+
+using Bytes = std::span<const uint8_t>;
+
+uint16_t be16(Bytes b, size_t at) {
+  return static_cast<uint16_t>(b[at] << 8 | b[at + 1]);
+}
+
+__attribute__((format(printf, 1, 2))) std::string format(const char* pattern, ...) {
+  char text[96];
+  va_list values;
+  va_start(values, pattern);
+  std::vsnprintf(text, sizeof text, pattern, values);
+  va_end(values);
+  return text;
+}
+
+std::string tcp_flags(uint8_t flags) {
+  static constexpr std::pair<uint8_t, const char*> kNames[] = {
+      {0x01, "FIN"}, {0x02, "SYN"}, {0x04, "RST"}, {0x08, "PSH"},
+      {0x10, "ACK"}, {0x20, "URG"}, {0x40, "ECE"}, {0x80, "CWR"}};
+  std::string text;
+  for (auto [bit, name] : kNames) {
+    if (!(flags & bit)) continue;
+    if (!text.empty()) text += ',';
+    text += name;
+  }
+  return "[" + (text.empty() ? std::string("none") : text) + "]";
+}
+
+// `segment` holds what was captured of the transport header and payload; `length` is the
+// length the network header declares for them.
+std::string transport_summary(uint8_t protocol, Bytes segment, size_t length) {
+  switch (protocol) {
+    case kProtoTcp: {
+      if (segment.size() < 20) return std::string("TCP") + kTruncated;
+      size_t header = (segment[12] >> 4) * 4u;
+      size_t payload = length > header ? length - header : 0;
+      return format("TCP %u > %u ", be16(segment, 0), be16(segment, 2)) + tcp_flags(segment[13]) +
+             format(" len %zu", payload);
+    }
+    case kProtoUdp:
+      if (segment.size() < 8) return std::string("UDP") + kTruncated;
+      return format("UDP %u > %u len %zu", be16(segment, 0), be16(segment, 2),
+                    length > 8 ? length - 8 : 0);
+    case kProtoIcmp:
+    case kProtoIcmpv6: {
+      const char* name = protocol == kProtoIcmp ? "ICMP" : "ICMPv6";
+      if (segment.size() < 4) return std::string(name) + kTruncated;
+      uint8_t type = segment[0];
+      bool v4 = protocol == kProtoIcmp;
+      bool echo_request = type == (v4 ? 8 : 128), echo_reply = type == (v4 ? 0 : 129);
+      if ((echo_request || echo_reply) && segment.size() >= 8)
+        return format("%s echo %s id %u seq %u", name, echo_request ? "request" : "reply",
+                      be16(segment, 4), be16(segment, 6));
+      using Names = std::span<const std::pair<uint8_t, const char*>>;
+      static constexpr std::pair<uint8_t, const char*> kIcmp[] = {
+          {3, "destination unreachable"}, {5, "redirect"}, {11, "time exceeded"}};
+      static constexpr std::pair<uint8_t, const char*> kIcmpv6[] = {{1, "destination unreachable"},
+                                                                    {2, "packet too big"},
+                                                                    {3, "time exceeded"},
+                                                                    {133, "router solicitation"},
+                                                                    {134, "router advertisement"},
+                                                                    {135, "neighbor solicitation"},
+                                                                    {136, "neighbor advertisement"},
+                                                                    {137, "redirect"}};
+      for (auto [known, text] : v4 ? Names(kIcmp) : Names(kIcmpv6))
+        if (type == known) return format("%s %s", name, text);
+      return format("%s type %u code %u", name, type, segment[1]);
+    }
+    default:
+      return format("protocol %u len %zu", protocol, length);
+  }
+}
+
+std::string ipv4_summary(Bytes packet) {
+  if (packet.size() < 20) return std::string("IPv4") + kTruncated;
+  size_t header = (packet[0] & 0x0F) * 4u;
+  std::string text =
+      "IPv4 " + ipv4_text(packet.subspan<12, 4>()) + " > " + ipv4_text(packet.subspan<16, 4>());
+  if (header < 20) return text + format(", bad header length %zu", header);
+  size_t total = be16(packet, 2);
+  size_t length = total > header ? total - header : 0;
+  unsigned fragment_offset = (be16(packet, 6) & 0x1FFF) * 8u;
+  if (fragment_offset != 0)
+    return text + format(", fragment of protocol %u offset %u len %zu", packet[9], fragment_offset,
+                         length);
+  if (packet.size() < header) return text + kTruncated;
+  bool more_fragments = be16(packet, 6) & 0x2000;
+  return text + ", " + transport_summary(packet[9], packet.subspan(header), length) +
+         (more_fragments ? " (first fragment)" : "");
+}
+
+std::string ipv6_summary(Bytes packet) {
+  if (packet.size() < 40) return std::string("IPv6") + kTruncated;
+  return "IPv6 " + ipv6_text(packet.subspan<8, 16>()) + " > " +
+         ipv6_text(packet.subspan<24, 16>()) + ", " +
+         transport_summary(packet[6], packet.subspan(40), be16(packet, 4));
+}
+
+std::string arp_summary(Bytes packet) {
+  if (packet.size() < 8) return std::string("ARP") + kTruncated;
+  uint16_t operation = be16(packet, 6);
+  bool ethernet_ipv4 =
+      be16(packet, 0) == 1 && be16(packet, 2) == kEtherIpv4 && packet[4] == 6 && packet[5] == 4;
+  if (!ethernet_ipv4) return format("ARP operation %u", operation);
+  if (packet.size() < 28) return std::string("ARP") + kTruncated;
+  std::string sender_ip = ipv4_text(packet.subspan<14, 4>());
+  std::string target_ip = ipv4_text(packet.subspan<24, 4>());
+  if (operation == 1) return "ARP who-has " + target_ip + " tell " + sender_ip;
+  if (operation == 2)
+    return "ARP reply " + sender_ip + " is-at " + mac_text(packet.subspan<8, 6>());
+  return format("ARP operation %u", operation);
+}
+
+}  // namespace
+
+std::string summarize_frame(Bytes frame) {
+  if (frame.size() < 14) return std::string("Ethernet") + kTruncated;
+  std::string text = mac_text(frame.subspan<6, 6>()) + " > " + mac_text(frame.subspan<0, 6>());
+  size_t offset = 12;
+  uint16_t type = be16(frame, offset);
+  while (type == kEtherVlan || type == kEtherQinQ) {
+    if (frame.size() < offset + 6) return text + kTruncated;
+    text += format(", vlan %u", be16(frame, offset + 2) & 0x0FFF);
+    offset += 4;
+    type = be16(frame, offset);
+  }
+  Bytes payload = frame.subspan(offset + 2);
+  switch (type) {
+    case kEtherIpv4:
+      return text + ", " + ipv4_summary(payload);
+    case kEtherIpv6:
+      return text + ", " + ipv6_summary(payload);
+    case kEtherArp:
+      return text + ", " + arp_summary(payload);
+    default:
+      if (type <= kMaxLengthField) return text + format(", 802.3 length %u", type);
+      return text + format(", ethertype 0x%04x len %zu", type, payload.size());
+  }
+}
+
+}  // namespace pkdv_capture

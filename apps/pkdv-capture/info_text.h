@@ -1,0 +1,19 @@
+// Text of the answers to the NDIS queries that --info makes.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace pkdv_capture {
+
+inline constexpr uint32_t kOidCurrentAddress = 0x01010102;
+inline constexpr uint32_t kOidMaximumFrameSize = 0x00010106;
+inline constexpr uint32_t kOidLinkSpeed = 0x00010107;
+inline constexpr uint32_t kOidCurrentPacketFilter = 0x0001010E;
+inline constexpr uint32_t kOidMediaConnectStatus = 0x00010114;
+
+// The text for one answered query, e.g. "02:00:00:00:00:01" or "1500 bytes".
+std::string describe_oid_answer(uint32_t oid, std::span<const uint8_t> answer);
+
+}  // namespace pkdv_capture

@@ -1,0 +1,53 @@
+// pkdv-capture: lists adapters, captures frames through asynchronous reads, shows an adapter's
+// NDIS answers, and sends the frames of a savefile, all through the pkdv library.
+#include <cstdio>
+#include <exception>
+#include <string_view>
+#include <vector>
+
+#include "adapter_list.h"
+#include "capture.h"
+#include "info.h"
+#include "options.h"
+#include "send.h"
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+int run(const pkdv_capture::Options& options) {
+  using pkdv_capture::Mode;
+  switch (options.mode) {
+    case Mode::kHelp:
+      std::printf("%s", pkdv_capture::usage_text().c_str());
+      return 0;
+    case Mode::kList:
+      return pkdv_capture::run_list();
+    case Mode::kInfo:
+      return pkdv_capture::run_info(options);
+    case Mode::kSend:
+      return pkdv_capture::run_send(options);
+    case Mode::kCapture:
+      break;
+  }
+  return pkdv_capture::run_capture(options);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+  auto parsed = pkdv_capture::parse_options(arguments);
+  if (auto* error = std::get_if<pkdv_capture::UsageError>(&parsed)) {
+    std::fprintf(stderr, "pkdv-capture: %s (try --help)\n", error->message.c_str());
+    return kExitUsage;
+  }
+  try {
+    return run(std::get<pkdv_capture::Options>(parsed));
+  } catch (const std::exception& error) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "pkdv-capture: %s\n", error.what());
+    return kExitFailure;
+  }
+}

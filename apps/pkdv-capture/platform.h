@@ -1,0 +1,19 @@
+// The little the client needs from the operating system, one implementation per OS.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+
+namespace pkdv_capture {
+
+// Waits up to `milliseconds`, running the read completions queued to this thread.
+void wait_alertable(uint32_t milliseconds);
+
+// From now on Ctrl-C (and, on POSIX, SIGTERM) only sets the flag that interrupted() reads.
+void catch_interrupts();
+bool interrupted();
+
+// The folder of the running executable, or an empty path when it cannot be found.
+std::filesystem::path executable_directory();
+
+}  // namespace pkdv_capture

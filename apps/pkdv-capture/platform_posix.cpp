@@ -1,0 +1,40 @@
+#include <csignal>
+#include <system_error>
+
+#include "pkdv.h"
+#include "platform.h"
+
+namespace pkdv_capture {
+namespace {
+
+volatile std::sig_atomic_t interrupt_seen = 0;
+
+extern "C" void note_interrupt(int) {
+  interrupt_seen = 1;
+}
+
+}  // namespace
+
+void wait_alertable(uint32_t milliseconds) {
+  PKDV_WaitAlertable(milliseconds);
+}
+
+void catch_interrupts() {
+  struct sigaction action {};
+  action.sa_handler = note_interrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+bool interrupted() {
+  return interrupt_seen != 0;
+}
+
+std::filesystem::path executable_directory() {
+  std::error_code error;
+  std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::filesystem::path() : executable.parent_path();
+}
+
+}  // namespace pkdv_capture

@@ -1,0 +1,40 @@
+#include <windows.h>
+
+#include <atomic>
+
+#include "platform.h"
+
+namespace pkdv_capture {
+namespace {
+
+std::atomic<bool> interrupt_seen{false};
+
+// Runs in a thread of its own; the capture loop polls the flag between its waits.
+BOOL WINAPI note_interrupt(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  interrupt_seen = true;
+  return TRUE;
+}
+
+}  // namespace
+
+void wait_alertable(uint32_t milliseconds) {
+  SleepEx(milliseconds, TRUE);
+}
+
+void catch_interrupts() {
+  SetConsoleCtrlHandler(note_interrupt, TRUE);
+}
+
+bool interrupted() {
+  return interrupt_seen;
+}
+
+std::filesystem::path executable_directory() {
+  wchar_t path[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  if (length == 0 || length == MAX_PATH) return {};
+  return std::filesystem::path(path).parent_path();
+}
+
+}  // namespace pkdv_capture

@@ -1,0 +1,88 @@
+#include "read_ring.h"
+
+#include "platform.h"
+
+namespace pkdv_capture {
+
+struct ReadRing::Slot {
+  explicit Slot(ReadRing& owner)
+      : ring(owner), storage(new uint8_t[PKDV_PACKET_BUFFER_HEADER_SIZE + kCapacity]()) {
+    buffer()->capacity = kCapacity;
+  }
+  PacketBuffer* buffer() { return reinterpret_cast<PacketBuffer*>(storage.get()); }
+
+  ReadRing& ring;
+  std::unique_ptr<uint8_t[]> storage;
+  uint32_t transferred = 0;
+  bool outstanding = false;
+};
+
+ReadRing::ReadRing(AdapterHandle adapter, Settings settings, FrameHandler handler)
+    : adapter_(adapter), settings_(settings), handler_(std::move(handler)) {
+  uint64_t reads = settings.reads;
+  if (settings.count != 0 && settings.count < reads) reads = settings.count;
+  for (uint64_t i = 0; i < reads; ++i) slots_.push_back(std::make_unique<Slot>(*this));
+}
+
+ReadRing::~ReadRing() {
+  stop();
+}
+
+void ReadRing::start() {
+  for (auto& slot : slots_) post(*slot);
+}
+
+void ReadRing::post(Slot& slot) {
+  if (PKDV_PacketReadEx(adapter_, slot.buffer(), &slot.transferred,
+                        reinterpret_cast<uintptr_t>(&slot), on_read) != 1) {
+    end(true);  // a read that was not queued never comes back
+    return;
+  }
+  slot.outstanding = true;
+  ++outstanding_;
+  ++posted_;
+}
+
+void PKDV_CALLBACK ReadRing::on_read(uint32_t status, uint32_t, uintptr_t context) {
+  Slot& slot = *reinterpret_cast<Slot*>(context);
+  slot.ring.complete(slot, status);
+}
+
+void ReadRing::complete(Slot& slot, uint32_t status) {
+  slot.outstanding = false;
+  --outstanding_;
+  if (ended_) return;  // filled before the run ended; nobody wants it now
+  if (status == NDIS_STATUS_FAILURE) {
+    // The end of a savefile shows as a failed read; on a live adapter it is a capture error.
+    if (!settings_.savefile) handler_(*slot.buffer());
+    end(!settings_.savefile);
+    return;
+  }
+  ++received_;
+  handler_(*slot.buffer());
+  if (settings_.count != 0 && received_ >= settings_.count) {
+    end(false);
+    return;
+  }
+  if (settings_.count == 0 || posted_ < settings_.count) post(slot);
+}
+
+void ReadRing::end(bool failed) {
+  ended_ = true;
+  failed_ = failed_ || failed;
+}
+
+void ReadRing::stop() {
+  ended_ = true;
+  if (outstanding_ == 0) return;
+  for (auto& slot : slots_) {
+    if (slot->outstanding) PKDV_CancelPacketRead(adapter_, slot->buffer());
+  }
+  // A read the poller had already filled is not taken back; it comes back at the next
+  // alertable wait, and must find its buffer still here.
+  wait_alertable(0);
+  outstanding_ = 0;
+  for (auto& slot : slots_) slot->outstanding = false;
+}
+
+}  // namespace pkdv_capture
