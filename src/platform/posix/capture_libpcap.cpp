@@ -1,0 +1,197 @@
+// The capture unit on POSIX: libpcap linked directly.
+#include <net/if.h>
+#include <pcap/pcap.h>
+
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "ndis_driver_linux.h"
+#include "pcap_remote_compat.h"
+#include "platform/capture.h"
+
+namespace pkdv::capture {
+namespace {
+
+pcap_t* as_pcap(Handle* handle) {
+  return reinterpret_cast<pcap_t*>(handle);
+}
+pcap_if_t* as_pcap(Device* device) {
+  return reinterpret_cast<pcap_if_t*>(device);
+}
+const pcap_if_t* as_pcap(const Device* device) {
+  return reinterpret_cast<const pcap_if_t*>(device);
+}
+
+// What open() learned about a handle; libpcap keeps no name we could read back.
+struct OpenRecord {
+  std::string name;
+  std::unique_ptr<LinuxDriver> driver;  // null for savefiles
+};
+
+class OpenHandles {
+ public:
+  void remember(pcap_t* p, OpenRecord record) {
+    std::lock_guard guard(mutex_);
+    records_[p] = std::move(record);
+  }
+  // Takes the record out, so the driver ends outside the lock.
+  OpenRecord forget(pcap_t* p) {
+    std::lock_guard guard(mutex_);
+    OpenRecord record;
+    if (auto it = records_.find(p); it != records_.end()) {
+      record = std::move(it->second);
+      records_.erase(it);
+    }
+    return record;
+  }
+  // The record stays in place until close(), so the pointers it hands out
+  // live as long as the handle.
+  const OpenRecord* find(pcap_t* p) {
+    std::lock_guard guard(mutex_);
+    auto it = records_.find(p);
+    return it == records_.end() ? nullptr : &it->second;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::unordered_map<pcap_t*, OpenRecord> records_;
+};
+
+OpenHandles& open_handles() {
+  static OpenHandles handles;
+  return handles;
+}
+
+// A listed local adapter must be one the kernel knows and that is up: libpcap
+// also lists pseudo-devices (any, nflog, dbus-..., bluetooth-...) and down
+// interfaces, which either do not open or are no network adapter.
+bool is_openable_adapter(const pcap_if_t* device) {
+  auto [kind, name] = classify_source(device->name);
+  if (kind != SourceKind::kLocalAdapter) return true;
+  return (device->flags & PCAP_IF_UP) != 0 && if_nametoindex(std::string(name).c_str()) != 0;
+}
+
+// Unlinks and frees the elements that is_openable_adapter() refuses.
+pcap_if_t* keep_openable(pcap_if_t* list) {
+  pcap_if_t** link = &list;
+  while (*link != nullptr) {
+    pcap_if_t* device = *link;
+    if (is_openable_adapter(device)) {
+      link = &device->next;
+      continue;
+    }
+    *link = device->next;
+    device->next = nullptr;
+    pcap_freealldevs(device);
+  }
+  return list;
+}
+
+}  // namespace
+
+Handle* open(const char* source, int snapshot_length, int flags, int read_timeout_ms, char* error) {
+  // Checked here too, so that a remote-enabled libpcap is never asked to
+  // reach another host.
+  if (source == nullptr) {
+    std::snprintf(error, kErrorBufferSize, "no source given");
+    return nullptr;
+  }
+  auto [kind, name] = classify_source(source);
+  if (kind == SourceKind::kUnsupported) {
+    describe_unsupported_source(error, source);
+    return nullptr;
+  }
+  pcap_t* p = pcap_open(source, snapshot_length, flags, read_timeout_ms, nullptr, error);
+  if (p == nullptr) return nullptr;
+
+  OpenRecord record{source, nullptr};
+  if (pcap_file(p) == nullptr) {
+    // libpcap on Linux ignores the read time-out while no traffic comes (an
+    // empty poll would block), and the poller holds its lock across a poll.
+    if (pcap_setnonblock(p, 1, error) != 0) {
+      pcap_close(p);
+      return nullptr;
+    }
+    record.driver =
+        LinuxDriver::create(std::string(name), (flags & PCAP_OPENFLAG_PROMISCUOUS) != 0);
+  }
+  open_handles().remember(p, std::move(record));
+  return reinterpret_cast<Handle*>(p);
+}
+
+void close(Handle* handle) {
+  if (handle == nullptr) return;
+  open_handles().forget(as_pcap(handle));
+  pcap_close(as_pcap(handle));
+}
+
+int next_frame(Handle* handle, FrameHeader* header, const std::uint8_t** data) {
+  pcap_pkthdr* frame = nullptr;
+  const u_char* bytes = nullptr;
+  int result = pcap_next_ex(as_pcap(handle), &frame, &bytes);
+  if (result == 1) {
+    header->seconds = static_cast<std::int32_t>(frame->ts.tv_sec);
+    header->microseconds = static_cast<std::int32_t>(frame->ts.tv_usec);
+    header->captured_length = frame->caplen;
+    header->wire_length = frame->len;
+    *data = bytes;
+  }
+  return result;
+}
+
+int send_frame(Handle* handle, const std::uint8_t* frame, int length) {
+  return pcap_sendpacket(as_pcap(handle), frame, length);
+}
+
+int set_filter(Handle* handle, std::uint32_t count, const void* instructions) {
+  if (count != 0 && instructions == nullptr) return -1;
+  bpf_program program{count, static_cast<bpf_insn*>(const_cast<void*>(instructions))};
+  return pcap_setfilter(as_pcap(handle), &program) == 0 ? 0 : -1;
+}
+
+int find_all_devices(const char* source, Device** list, char* error) {
+  *list = nullptr;
+  if (source == nullptr || classify_source(source).kind == SourceKind::kUnsupported) {
+    describe_unsupported_source(error, source ? source : "(null)");
+    return -1;
+  }
+  pcap_if_t* devices = nullptr;
+  if (pcap_findalldevs_ex(source, nullptr, &devices, error) != 0) return -1;
+  *list = reinterpret_cast<Device*>(keep_openable(devices));
+  return 0;
+}
+
+void free_all_devices(Device* list) {
+  pcap_freealldevs(as_pcap(list));
+}
+
+const Device* device_next(const Device* device) {
+  return reinterpret_cast<const Device*>(as_pcap(device)->next);
+}
+
+const char* device_name(const Device* device) {
+  return as_pcap(device)->name;
+}
+
+const char* device_description(const Device* device) {
+  return as_pcap(device)->description;
+}
+
+const char* adapter_name(Handle* handle) {
+  const OpenRecord* record = open_handles().find(as_pcap(handle));
+  return record ? record->name.c_str() : nullptr;
+}
+
+Driver* driver(Handle* handle) {
+  const OpenRecord* record = open_handles().find(as_pcap(handle));
+  return record ? record->driver.get() : nullptr;
+}
+
+const char* library_version() {
+  return pcap_lib_version();
+}
+
+}  // namespace pkdv::capture

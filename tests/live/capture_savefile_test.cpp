@@ -1,0 +1,185 @@
+// The real capture unit on savefiles and on sources it must refuse; no root
+// and no network needed.
+#include <gtest/gtest.h>
+#include <pcap/pcap.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "netns.h"
+#include "platform/capture.h"
+
+namespace pkdv::capture {
+namespace {
+
+struct SavedFrame {
+  std::int32_t seconds;
+  std::int32_t microseconds;
+  std::vector<std::uint8_t> data;
+};
+
+class Savefile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = ::testing::TempDir() + "pkdv-savefile-" + std::to_string(getpid()) + ".pcap";
+  }
+  void TearDown() override { unlink(path_.c_str()); }
+
+  void write(const std::vector<SavedFrame>& frames) {
+    pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65536);
+    ASSERT_NE(dead, nullptr);
+    pcap_dumper_t* dumper = pcap_dump_open(dead, path_.c_str());
+    ASSERT_NE(dumper, nullptr) << pcap_geterr(dead);
+    for (const auto& frame : frames) {
+      pcap_pkthdr header{};
+      header.ts.tv_sec = frame.seconds;
+      header.ts.tv_usec = frame.microseconds;
+      header.caplen = header.len = static_cast<bpf_u_int32>(frame.data.size());
+      pcap_dump(reinterpret_cast<u_char*>(dumper), &header, frame.data.data());
+    }
+    pcap_dump_close(dumper);
+    pcap_close(dead);
+  }
+
+  Handle* open_savefile() {
+    char error[kErrorBufferSize] = {};
+    Handle* handle = open(source().c_str(), 65536, 0, 1, error);
+    EXPECT_NE(handle, nullptr) << error;
+    return handle;
+  }
+
+  std::string source() const { return "file://" + path_; }
+
+  std::string path_;
+};
+
+TEST_F(Savefile, FramesComeBackWithTheirHeadersThenTheEnd) {
+  const std::vector<SavedFrame> frames = {
+      {1, 5, testing::test_frame(0x88b5, 60, 1)},
+      {1700000000, 999999, testing::test_frame(0x0800, 1514, 2)},
+      {0, 0, testing::test_frame(0x86dd, 14)},
+  };
+  write(frames);
+  Handle* handle = open_savefile();
+  ASSERT_NE(handle, nullptr);
+
+  for (const auto& expected : frames) {
+    FrameHeader header{};
+    const std::uint8_t* data = nullptr;
+    ASSERT_EQ(next_frame(handle, &header, &data), 1);
+    EXPECT_EQ(header.seconds, expected.seconds);
+    EXPECT_EQ(header.microseconds, expected.microseconds);
+    EXPECT_EQ(header.captured_length, expected.data.size());
+    EXPECT_EQ(header.wire_length, expected.data.size());
+    EXPECT_EQ(std::vector<std::uint8_t>(data, data + header.captured_length), expected.data);
+  }
+  FrameHeader header{};
+  const std::uint8_t* data = nullptr;
+  EXPECT_LT(next_frame(handle, &header, &data), 0) << "the end of a savefile is negative";
+  close(handle);
+}
+
+TEST_F(Savefile, KnowsItsNameAndHasNoDriver) {
+  write({});
+  Handle* handle = open_savefile();
+  ASSERT_NE(handle, nullptr);
+  EXPECT_STREQ(adapter_name(handle), source().c_str());
+  EXPECT_EQ(driver(handle), nullptr);
+  close(handle);
+  EXPECT_EQ(adapter_name(handle), nullptr) << "close forgets the handle";
+}
+
+TEST_F(Savefile, FilterKeepsOnlyMatchingFrames) {
+  write({{1, 0, testing::test_frame(0x0800, 60)},
+         {2, 0, testing::test_frame(0x88b5, 60)},
+         {3, 0, testing::test_frame(0x0806, 60)}});
+  Handle* handle = open_savefile();
+  ASSERT_NE(handle, nullptr);
+
+  pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65536);
+  bpf_program program{};
+  ASSERT_EQ(pcap_compile(dead, &program, "ether proto 0x88b5", 1, PCAP_NETMASK_UNKNOWN), 0);
+  EXPECT_EQ(set_filter(handle, program.bf_len, program.bf_insns), 0);
+  pcap_freecode(&program);
+  pcap_close(dead);
+
+  FrameHeader header{};
+  const std::uint8_t* data = nullptr;
+  ASSERT_EQ(next_frame(handle, &header, &data), 1);
+  EXPECT_EQ(header.seconds, 2);
+  EXPECT_LT(next_frame(handle, &header, &data), 0);
+  close(handle);
+}
+
+TEST_F(Savefile, EmptyOrMissingFilterProgramIsRefusedWithoutHarm) {
+  write({{1, 0, testing::test_frame(0x0800, 60)}});
+  Handle* handle = open_savefile();
+  ASSERT_NE(handle, nullptr);
+  const bpf_insn accept_all = BPF_STMT(BPF_RET | BPF_K, 65536);
+  EXPECT_EQ(set_filter(handle, 0, &accept_all), -1);
+  EXPECT_EQ(set_filter(handle, 0, nullptr), -1);
+  EXPECT_EQ(set_filter(handle, 4, nullptr), -1);
+
+  FrameHeader header{};
+  const std::uint8_t* data = nullptr;
+  EXPECT_EQ(next_frame(handle, &header, &data), 1) << "a refused filter changes nothing";
+  close(handle);
+}
+
+// Open failures: nullptr and a text that says why, within the 260 bytes.
+struct RefusedSource {
+  std::string source;
+  std::string reason;  // a part of the error text
+};
+
+void PrintTo(const RefusedSource& refused, std::ostream* out) {
+  *out << refused.source.substr(0, 48) << (refused.source.size() > 48 ? "..." : "");
+}
+
+class RefusedOpen : public ::testing::TestWithParam<RefusedSource> {};
+
+TEST_P(RefusedOpen, GivesNullAndAnErrorText) {
+  char error[kErrorBufferSize + 16];
+  std::memset(error, 'X', sizeof error);
+  error[0] = '\0';
+  EXPECT_EQ(open(GetParam().source.c_str(), 65536, 0, 1, error), nullptr);
+  std::size_t length = strnlen(error, kErrorBufferSize);
+  EXPECT_LT(length, static_cast<std::size_t>(kErrorBufferSize)) << "error text not terminated";
+  EXPECT_GT(length, 0u);
+  EXPECT_NE(std::string(error).find(GetParam().reason), std::string::npos) << error;
+  for (std::size_t i = kErrorBufferSize; i < sizeof error; ++i) {
+    ASSERT_EQ(error[i], 'X') << "error text overran its buffer";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, RefusedOpen,
+    ::testing::Values(RefusedSource{"file:///nonexistent/pkdv-missing.pcap", "pkdv-missing.pcap"},
+                      RefusedSource{"file:///nonexistent/" + std::string(600, 'n'), "nnnn"},
+                      RefusedSource{"rpcap://192.0.2.1/eth0", "only local adapters"},
+                      RefusedSource{"rpcap://[2001:db8::1]:2002/eth0", "only local adapters"},
+                      RefusedSource{"rpcaps://192.0.2.1/eth0", "only local adapters"},
+                      RefusedSource{"ftp://192.0.2.1/eth0", "only local adapters"},
+                      RefusedSource{"rpcap://" + std::string(400, 'h') + "/eth0",
+                                    "only local adapters"},
+                      RefusedSource{"rpcap://pkdvnosuch0", "pkdvnosuch0"},
+                      RefusedSource{"pkdvnosuch1", "pkdvnosuch1"}));
+
+TEST(CaptureEnumeration, RefusesSourcesOtherThanTheLocalAdapters) {
+  for (const char* source : {"rpcap://192.0.2.1/", "rpcap://192.0.2.1:2002/", "file:///tmp/"}) {
+    char error[kErrorBufferSize] = {};
+    Device* list = reinterpret_cast<Device*>(&error);  // must be reset
+    EXPECT_EQ(find_all_devices(source, &list, error), -1) << source;
+    EXPECT_EQ(list, nullptr);
+    EXPECT_GT(std::strlen(error), 0u) << source;
+  }
+}
+
+TEST(CaptureLibrary, NamesLibpcap) {
+  EXPECT_NE(std::string(library_version()).find("libpcap"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace pkdv::capture
