@@ -2,6 +2,7 @@
 #include <atomic>
 #include <thread>
 
+#include "engine/allocation.h"
 #include "engine/thread_table.h"
 #include "engine_fixture.h"
 

@@ -183,19 +183,19 @@ TEST_F(PollerTest, APassVisitsAtMostTwentyRecordsIdleOnesIncluded) {
             [](const auto& x, const auto& y) { return x->id() < y->id(); });
   // The lowest id keeps an idle record (its read was served and handed back),
   // which still counts towards the twenty.
-  threads[0]->run([&] { post(a, buffers[0].get(), 0); });
+  threads[0]->run([&] { post(a, buffers[0]->get(), 0); });
   capture_.push_frame(a, frame(20, 0));
   engine::poll_pass();
   threads[0]->deliver();
   for (int i = 1; i < 21; ++i) {
-    threads[i]->run([&, i] { post(a, buffers[i].get(), static_cast<std::uintptr_t>(i)); });
+    threads[i]->run([&, i] { post(a, buffers[i]->get(), static_cast<std::uintptr_t>(i)); });
   }
   for (int i = 0; i < 30; ++i) capture_.push_frame(a, frame(20, 0));
 
   engine::poll_pass();
 
-  for (int i = 1; i < 20; ++i) EXPECT_NE(buffers[i]->sequence, 0u) << "record " << i;
-  EXPECT_EQ(buffers[20]->sequence, 0u) << "the 21st record is not served";
+  for (int i = 1; i < 20; ++i) EXPECT_NE((*buffers[i])->sequence, 0u) << "record " << i;
+  EXPECT_EQ((*buffers[20])->sequence, 0u) << "the 21st record is not served";
   for (auto& t : threads) t->deliver();
 }
 
