@@ -1,0 +1,20 @@
+// A shared object made of the real POSIX entry point and platform services
+// with a stand-in module, for the load/unload test.
+#include "module/module.h"
+
+namespace {
+bool loaded = false;
+}
+
+namespace pkdv::module {
+void load() {
+  loaded = true;
+}
+void unload(bool) {
+  loaded = false;
+}
+}  // namespace pkdv::module
+
+extern "C" bool probe_loaded() {
+  return loaded;
+}

@@ -1,0 +1,73 @@
+// Version report and its test hook, per-thread last error, bounded text copy.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+
+#include "platform/platform.h"
+#include "version_hook.h"
+
+namespace pkdv::sys {
+namespace {
+
+TEST(Version, ReportsNtTenUnlessATestChoosesOtherwise) {
+  VersionInfo version{};
+  ASSERT_TRUE(query_version(&version));
+  EXPECT_EQ(version.platform_id, 2u);
+  EXPECT_EQ(version.major, 10u);
+  EXPECT_EQ(version.minor, 0u);
+
+  const VersionInfo windows98{1, 4, 10};
+  set_version_for_testing(&windows98);
+  ASSERT_TRUE(query_version(&version));
+  EXPECT_EQ(version.platform_id, 1u);
+  EXPECT_EQ(version.major, 4u);
+  EXPECT_EQ(version.minor, 10u);
+
+  set_version_for_testing(nullptr);
+  EXPECT_FALSE(query_version(&version));
+
+  reset_version_for_testing();
+  ASSERT_TRUE(query_version(&version));
+  EXPECT_EQ(version.platform_id, 2u);
+  EXPECT_EQ(version.major, 10u);
+}
+
+TEST(LastError, BelongsToEachThread) {
+  set_last_error(kErrorInvalidHandle);
+  std::uint32_t seen_elsewhere = 1;
+  std::thread([&] {
+    seen_elsewhere = last_error();
+    set_last_error(kErrorNotSupported);
+  }).join();
+  EXPECT_EQ(seen_elsewhere, 0u);
+  EXPECT_EQ(last_error(), kErrorInvalidHandle);
+}
+
+TEST(CopyText, KeepsLimitMinusOneCharactersAndTerminates) {
+  const char* long_name = "0123456789012345678901234567890123456789";
+  char text[40];
+  std::memset(text, '#', sizeof text);
+  copy_text(text, long_name, 30);
+  EXPECT_STREQ(text, "01234567890123456789012345678");
+  EXPECT_EQ(text[30], '#') << "wrote past the limit";
+
+  copy_text(text, "short", 30);
+  EXPECT_STREQ(text, "short");
+
+  copy_text(text, "abc", 1);
+  EXPECT_STREQ(text, "");
+
+  copy_text(text, nullptr, 30);
+  EXPECT_STREQ(text, "");
+}
+
+TEST(CopyText, NoRoomWritesNothing) {
+  char text[4] = {'#', '#', '#', '#'};
+  copy_text(text, "abc", 0);
+  copy_text(text, "abc", -5);
+  EXPECT_EQ(std::memcmp(text, "####", 4), 0);
+}
+
+}  // namespace
+}  // namespace pkdv::sys
