@@ -1,0 +1,131 @@
+// Addresses, times, status names, frame lines, the run summary and NDIS answers as printed.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <memory>
+
+#include "address_text.h"
+#include "info_text.h"
+#include "output.h"
+
+namespace pkdv_capture {
+namespace {
+
+std::string ipv6(std::array<uint8_t, 16> address) {
+  return ipv6_text(address);
+}
+
+TEST(AddressText, Ipv6UsesTheShortestForm) {
+  EXPECT_EQ(ipv6({}), "::");
+  EXPECT_EQ(ipv6({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}), "::1");
+  EXPECT_EQ(ipv6({0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x10}), "2001:db8::10");
+  EXPECT_EQ(ipv6({0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), "fe80::");
+  // A single zero group is not shortened; the longest run is, the first of equal runs.
+  EXPECT_EQ(ipv6({0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1}),
+            "2001:db8:0:1:1:1:1:1");
+  EXPECT_EQ(ipv6({0x20, 0x01, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1}), "2001:0:0:1::1");
+  EXPECT_EQ(ipv6({0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1}),
+            "2001:db8::1:0:0:1");
+  EXPECT_EQ(ipv6({0xab, 0xcd, 0, 0x12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff}), "abcd:12::ffff");
+}
+
+TEST(AddressText, MacAndIpv4) {
+  std::array<uint8_t, 6> mac{0x02, 0xab, 0, 0x10, 0xff, 1};
+  EXPECT_EQ(mac_text(mac), "02:ab:00:10:ff:01");
+  std::array<uint8_t, 4> ip{255, 0, 2, 10};
+  EXPECT_EQ(ipv4_text(ip), "255.0.2.10");
+}
+
+TEST(UtcTimeText, HundredNanosecondTicksToMicroseconds) {
+  EXPECT_EQ(utc_time_text(0), "1970-01-01 00:00:00.000000");
+  EXPECT_EQ(utc_time_text(10'000'050), "1970-01-01 00:00:01.000005");
+  EXPECT_EQ(utc_time_text(17'145'648'000'246'769), "2024-05-01 12:00:00.024676");  // 9 dropped
+  EXPECT_EQ(utc_time_text(17'091'647'999'999'990), "2024-02-28 23:59:59.999999");
+  EXPECT_EQ(utc_time_text(17'091'648'000'000'000), "2024-02-29 00:00:00.000000");
+  EXPECT_EQ(utc_time_text(-10), "1969-12-31 23:59:59.999999");
+}
+
+TEST(StatusName, NamedCodesAndOthers) {
+  EXPECT_EQ(status_name(NDIS_STATUS_SUCCESS), "NDIS_STATUS_SUCCESS");
+  EXPECT_EQ(status_name(NDIS_STATUS_FAILURE), "NDIS_STATUS_FAILURE");
+  EXPECT_EQ(status_name(NDIS_STATUS_INVALID_LENGTH), "NDIS_STATUS_INVALID_LENGTH");
+  EXPECT_EQ(status_name(NDIS_STATUS_ADAPTER_NOT_READY), "NDIS_STATUS_ADAPTER_NOT_READY");
+  EXPECT_EQ(status_name(NDIS_STATUS_INVALID_DATA), "NDIS_STATUS_INVALID_DATA");
+  EXPECT_EQ(status_name(ERROR_NOT_SUPPORTED), "ERROR_NOT_SUPPORTED");
+  EXPECT_EQ(status_name(0xC0000123u), "0xC0000123");
+}
+
+// A PacketBuffer with a data area of `capacity` bytes, as the client allocates it.
+struct Buffer {
+  explicit Buffer(uint32_t capacity)
+      : storage(new uint8_t[PKDV_PACKET_BUFFER_HEADER_SIZE + capacity]()) {
+    get().capacity = capacity;
+  }
+  PacketBuffer& get() { return *reinterpret_cast<PacketBuffer*>(storage.get()); }
+  std::unique_ptr<uint8_t[]> storage;
+};
+
+TEST(FrameLine, SuccessCarriesTheSummary) {
+  Buffer buffer(64);
+  PacketBuffer& b = buffer.get();
+  b.status = NDIS_STATUS_SUCCESS;
+  b.sequence = 42;
+  b.timestamp = 17'145'648'000'246'760;
+  b.captured_length = b.wire_length = 20;
+  uint8_t frame[20] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 2, 0, 0, 0, 0, 1, 0x88, 0xb5};
+  std::copy(std::begin(frame), std::end(frame), b.data);
+  EXPECT_EQ(frame_line(b),
+            "    42 2024-05-01 12:00:00.024676    20/20    NDIS_STATUS_SUCCESS "
+            "02:00:00:00:00:01 > ff:ff:ff:ff:ff:ff, ethertype 0x88b5 len 6");
+}
+
+TEST(FrameLine, OtherStatusesHaveNoSummary) {
+  Buffer buffer(16);
+  PacketBuffer& b = buffer.get();
+  b.status = NDIS_STATUS_INVALID_LENGTH;
+  b.sequence = 7;
+  b.captured_length = b.wire_length = 1514;  // larger than the data area, which holds nothing
+  EXPECT_EQ(frame_line(b),
+            "     7 1970-01-01 00:00:00.000000  1514/1514  NDIS_STATUS_INVALID_LENGTH");
+}
+
+TEST(RunTally, CountsFramesBytesAndStatuses) {
+  Buffer buffer(16);
+  PacketBuffer& b = buffer.get();
+  RunTally tally;
+  b.status = NDIS_STATUS_SUCCESS, b.captured_length = 100;
+  tally.add(b);
+  tally.add(b);
+  b.status = NDIS_STATUS_INVALID_LENGTH, b.captured_length = 2000;
+  tally.add(b);
+  b.status = NDIS_STATUS_FAILURE, b.captured_length = 12345;  // stale: not written on failure
+  tally.add(b);
+  EXPECT_EQ(tally.frames, 3u);
+  EXPECT_EQ(tally.bytes, 2200u);
+  EXPECT_EQ(summary_text(tally, 2.0),
+            "3 frames, 2200 bytes in 2.000 s (1.5 frames/s)\n"
+            "NDIS_STATUS_SUCCESS 2\n"
+            "NDIS_STATUS_FAILURE 1\n"
+            "NDIS_STATUS_INVALID_LENGTH 1\n");
+  EXPECT_EQ(summary_text(RunTally{}, 0.0), "0 frames, 0 bytes in 0.000 s (0.0 frames/s)\n");
+}
+
+TEST(OidAnswer, EachQueryIsDecoded) {
+  auto answer = [](uint32_t oid, std::initializer_list<uint8_t> bytes) {
+    std::vector<uint8_t> data(bytes);
+    return describe_oid_answer(oid, data);
+  };
+  EXPECT_EQ(answer(kOidCurrentAddress, {2, 0, 0, 0, 0, 0xfe}), "02:00:00:00:00:fe");
+  EXPECT_EQ(answer(kOidMaximumFrameSize, {0xdc, 0x05, 0, 0}), "1500 bytes");
+  EXPECT_EQ(answer(kOidLinkSpeed, {0x80, 0x96, 0x98, 0}), "1000 Mbit/s");  // 10,000,000 x 100
+  EXPECT_EQ(answer(kOidLinkSpeed, {0x0f, 0, 0, 0}), "1500 bit/s");
+  EXPECT_EQ(answer(kOidMediaConnectStatus, {0, 0, 0, 0}), "connected");
+  EXPECT_EQ(answer(kOidMediaConnectStatus, {1, 0, 0, 0}), "disconnected");
+  EXPECT_EQ(answer(kOidCurrentPacketFilter, {0x0b, 0, 0, 0}),
+            "0x0000000B (directed, multicast, broadcast)");
+  EXPECT_EQ(answer(kOidCurrentPacketFilter, {0, 0, 0, 0}), "0x00000000");
+  EXPECT_EQ(answer(kOidMaximumFrameSize, {1, 2}), "2 bytes of data");
+}
+
+}  // namespace
+}  // namespace pkdv_capture
