@@ -26,6 +26,10 @@ endif()
 
 if(TARGET pkdv-capture)
   install(TARGETS pkdv-capture RUNTIME DESTINATION bin)
+  # The installed program finds the library of its own tree, wherever that is.
+  if(NOT WIN32)
+    set_target_properties(pkdv-capture PROPERTIES INSTALL_RPATH "$ORIGIN/../lib")
+  endif()
 endif()
 if(EXISTS ${PROJECT_SOURCE_DIR}/data)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/data/ DESTINATION share/pkdv)

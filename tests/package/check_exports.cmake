@@ -1,6 +1,7 @@
 # The Linux library must export exactly the functions that pkdv.h declares and
 # nothing else: no C++ runtime, no internal helper, no libpcap symbol.
 #   cmake -DLIBRARY=libpkdv.so -DHEADER=pkdv.h -DNM=nm -P check_exports.cmake
+cmake_minimum_required(VERSION 3.25)
 
 file(STRINGS ${HEADER} declarations REGEX "^PKDV_[A-Z0-9_]+_FUNC PKDV_[A-Za-z0-9]+;$")
 set(expected "")

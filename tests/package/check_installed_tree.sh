@@ -66,12 +66,13 @@ doc_example() {
 }
 
 # Runs a consumer and checks that it listed adapters the documented way.
-# Linux always has at least the loopback adapter.
+# There is always at least the loopback adapter (Wine lists the host's).
 run_consumer() {
   local how=$1 minimum=$2
   shift 2
   local output
-  output=$("$@") || fail "$how consumer exited with $?: $output"
+  # Windows programs end their lines with CR LF.
+  output=$("$@" | tr -d '\r'; exit "${PIPESTATUS[0]}") || fail "$how consumer exited with $?: $output"
   local count
   count=$(sed -n 's/^\([0-9]*\) adapters$/\1/p' <<<"$output")
   [[ -n $count ]] || fail "$how consumer printed no adapter count: $output"
@@ -87,7 +88,13 @@ if [[ $SYSTEM == linux ]]; then
   [[ -f $lib/libpkdv.so.$VERSION && ! -L $lib/libpkdv.so.$VERSION ]] || fail "libpkdv.so.$VERSION is not the library"
   soname=$(LC_ALL=C readelf -d "$lib/libpkdv.so.$VERSION" | sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')
   [[ $soname == "libpkdv.so.$major" ]] || fail "SONAME is '$soname', want libpkdv.so.$major"
-  ((HAVE_CAPTURE_APP)) && { [[ -x $prefix/bin/pkdv-capture ]] || fail "bin/pkdv-capture is not executable"; }
+  if ((HAVE_CAPTURE_APP)); then
+    [[ -x $prefix/bin/pkdv-capture ]] || fail "bin/pkdv-capture is not executable"
+    # It must find the library of its own tree, not one of the build tree.
+    loaded=$(ldd "$prefix/bin/pkdv-capture" | sed -n "s/^\s*libpkdv\.so\.$major => \(\S*\) .*/\1/p")
+    [[ -n $loaded && $(realpath "$loaded") == $(realpath "$lib/libpkdv.so.$major") ]] ||
+      fail "installed pkdv-capture loads '$loaded', not $lib/libpkdv.so.$major"
+  fi
 
   run_consumer find_package 1 "$WORK_DIR/consumer-cmake/list-adapters"
 
@@ -141,7 +148,7 @@ else
   [[ -f $WORK_DIR/consumer-cmake/pkdv.dll ]] || fail "pkdv.dll was not copied beside the consumer"
 
   if [[ -n ${EMULATOR:-} ]]; then
-    run_consumer find_package 0 "$EMULATOR" "$exe"
+    run_consumer find_package 1 "$EMULATOR" "$exe"
   else
     echo "consumer built; this machine cannot run it"
   fi

@@ -1,6 +1,7 @@
 # pkdv.dll must carry a VERSIONINFO resource with the project version:
 # the fixed part (numbers) and the strings Explorer shows.
 #   cmake -DDLL=pkdv.dll -DVERSION=1.0.0 -DDESCRIPTION=... -P check_version_resource.cmake
+cmake_minimum_required(VERSION 3.25)
 
 string(REPLACE "." ";" parts ${VERSION})
 list(GET parts 0 major)
@@ -27,10 +28,24 @@ le_dword(${major} ${minor} version_ms)
 le_dword(${patch} 0 version_ls)
 
 file(READ ${DLL} image HEX)
-string(FIND "${image}" "bd04effe" at)
-if(at EQUAL -1)
-  message(FATAL_ERROR "${DLL} has no VERSIONINFO resource")
-endif()
+# The signature starts on a byte, that is an even position in the hex text.
+set(at -1)
+set(rest "${image}")
+set(skipped 0)
+while(at EQUAL -1)
+  string(FIND "${rest}" "bd04effe" found)
+  if(found EQUAL -1)
+    message(FATAL_ERROR "${DLL} has no VERSIONINFO resource")
+  endif()
+  math(EXPR position "${skipped} + ${found}")
+  math(EXPR odd "${position} % 2")
+  if(odd)
+    math(EXPR skipped "${position} + 1")
+    string(SUBSTRING "${image}" ${skipped} -1 rest)
+  else()
+    set(at ${position})
+  endif()
+endwhile()
 math(EXPR numbers_at "${at} + 16")
 string(SUBSTRING "${image}" ${numbers_at} 32 numbers)
 set(wanted "${version_ms}${version_ls}${version_ms}${version_ls}")
@@ -38,8 +53,10 @@ if(NOT numbers STREQUAL wanted)
   message(FATAL_ERROR "fixed version of ${DLL} is ${numbers}, want ${wanted} (${VERSION}.0)")
 endif()
 
-# The string table holds each key followed by its value.
-file(STRINGS ${DLL} texts ENCODING UTF-16LE)
+# The string table holds each key followed by its value. Only plain texts are
+# kept: the rest of the image decodes to noise, brackets and semicolons that
+# would break the list.
+file(STRINGS ${DLL} texts ENCODING UTF-16LE REGEX "^[A-Za-z0-9 .,_()-]+$")
 foreach(pair "FileVersion=${VERSION}" "ProductVersion=${VERSION}" "OriginalFilename=pkdv.dll"
              "FileDescription=${DESCRIPTION}" "ProductName=pkdv")
   string(REGEX REPLACE "=.*" "" key "${pair}")
