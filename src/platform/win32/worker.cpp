@@ -9,15 +9,21 @@
 //
 //  1. worker_pause waits on `stop` (not alertable). When it is set, the body
 //     returns to run_worker, still our code.
-//  2. run_worker parks the thread with SignalObjectAndWait(parked, never,
+//  2. run_worker parks the thread with SignalObjectAndWait(parked, itself,
 //     INFINITE, alertable): one kernel call signals "parked" and enters an
-//     alertable wait on an event nobody sets. Once `parked` is visible the
-//     thread executes no further instruction of ours: it sits in the system.
+//     alertable wait on its own thread, which cannot end while it waits. Once
+//     `parked` is visible the thread executes no further instruction of ours:
+//     it sits in the system.
 //  3. worker_stop sets `stop`, waits (bounded) for `parked`, then queues
 //     ExitThread itself as an APC. The system's APC dispatcher calls
 //     ExitThread inside the wait, so the thread never returns into our code;
 //     ExitThread then blocks on the loader lock until FreeLibrary is done
 //     (the module is gone by then), which costs us nothing.
+//     Wine wakes the waiting thread and has it repeat its wait request, with
+//     the same handles, to collect the APC: a handle closed in between makes
+//     the wait fail and return into our code. So the wait names the thread's
+//     pseudo handle, which cannot be closed, and `parked` is left open (one
+//     event handle per unload, less than the thread itself costs).
 //
 // Unloading right after loading: the new thread may still be in the loader's
 // start-up, blocked on the loader lock that DllMain holds, and cannot reach
@@ -54,7 +60,6 @@ struct Worker {
   DWORD thread_id = 0;
   HANDLE stop = nullptr;       // manual reset: the body must return
   HANDLE parked = nullptr;     // manual reset: the thread has left our code
-  HANDLE never = nullptr;      // never signalled: the parked thread's wait
   volatile LONG started = 0;   // the thread is past the loader's start-up
 };
 
@@ -69,8 +74,17 @@ constexpr DWORD kParkTimeoutMs = 5000;
 bool loader_notifies = false;
 Worker* starting_worker = nullptr;
 
-void close_handles(Worker* w) {
-  for (HANDLE h : {w->thread, w->stop, w->parked, w->never})
+// ExitThread in kernel32 itself: the name in our code resolves to an import
+// thunk inside this module, which is exactly what must not run after unmap.
+// It takes a DWORD where an APC routine takes a ULONG_PTR: the same argument
+// slot in both widths, read as the exit code 0.
+PAPCFUNC system_exit_thread() {
+  HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+  return reinterpret_cast<PAPCFUNC>(reinterpret_cast<void (*)()>(GetProcAddress(kernel32, "ExitThread")));
+}
+
+void close_handles(Worker* w, bool thread_parked) {
+  for (HANDLE h : {w->thread, w->stop, thread_parked ? nullptr : w->parked})
     if (h) CloseHandle(h);
 }
 
@@ -78,7 +92,7 @@ unsigned __stdcall run_worker(void* argument) {
   auto* w = static_cast<Worker*>(argument);
   InterlockedExchange(&w->started, 1);
   w->body(w);
-  SignalObjectAndWait(w->parked, w->never, INFINITE, TRUE);
+  SignalObjectAndWait(w->parked, GetCurrentThread(), INFINITE, TRUE);
   // Reached only if an APC other than the queued ExitThread woke the thread
   // before worker_stop queued it: keep waiting, alertably, outside the state.
   for (;;) SleepEx(INFINITE, TRUE);
@@ -101,8 +115,7 @@ Worker* worker_start(WorkerBody body) {
   w->body = body;
   w->stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   w->parked = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  w->never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (w->stop && w->parked && w->never) {
+  if (w->stop && w->parked) {
     unsigned id = 0;
     // Suspended until its id is recorded, so the thread-attach hook can
     // recognise it.
@@ -114,7 +127,7 @@ Worker* worker_start(WorkerBody body) {
       return w;
     }
   }
-  close_handles(w);
+  close_handles(w, false);
   delete w;
   return nullptr;
 }
@@ -128,11 +141,8 @@ void worker_stop(Worker* w, bool process_exiting) {
   if (process_exiting) return;
   SetEvent(w->stop);
   const bool started = InterlockedCompareExchange(&w->started, 0, 0) != 0;
-  // ExitThread takes a DWORD where an APC routine takes a ULONG_PTR: the same
-  // argument slot in both widths, read as the exit code 0.
-  const auto exit_by_apc = [w] {
-    QueueUserAPC(reinterpret_cast<PAPCFUNC>(reinterpret_cast<void (*)()>(ExitThread)), w->thread, 0);
-  };
+  const auto exit_by_apc = [w] { QueueUserAPC(system_exit_thread(), w->thread, 0); };
+  bool parked = false;
   if (!started && loader_notifies) {
     exit_by_apc();  // still in the loader's start-up: ends before our code
   } else {
@@ -140,6 +150,7 @@ void worker_stop(Worker* w, bool process_exiting) {
     switch (WaitForMultipleObjects(2, parked_or_gone, FALSE, kParkTimeoutMs)) {
       case WAIT_OBJECT_0:
         exit_by_apc();
+        parked = true;
         break;
       case WAIT_OBJECT_0 + 1:  // someone else ended it already
         break;
@@ -148,7 +159,7 @@ void worker_stop(Worker* w, bool process_exiting) {
         break;
     }
   }
-  close_handles(w);
+  close_handles(w, parked);
   delete w;
 }
 

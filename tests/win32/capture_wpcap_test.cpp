@@ -1,0 +1,235 @@
+// The Windows capture unit against the fake wpcap.dll, one capture library per
+// process: the ctest entries set FAKE_WPCAP_VERSION (and the DLL overrides)
+// and pick the matching suite with --gtest_filter.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fake_wpcap.h"
+#include "platform/capture.h"
+#include "platform/win32/wpcap_library.h"
+
+namespace pkdv::capture {
+namespace {
+
+namespace fake = pkdv::testing::fake_wpcap;
+
+constexpr std::uint32_t kQueryOid = 0x80000004u;
+constexpr std::uint32_t kSetOid = 0x80000000u;
+
+template <typename Function>
+Function fake_export(const char* name) {
+  HMODULE module = GetModuleHandleA("wpcap.dll");
+  EXPECT_NE(module, nullptr) << "the fake wpcap.dll is not loaded";
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+const fake::OpenRecord* record_of(Handle* handle) {
+  return fake_export<fake::OpenRecordFn>("fake_open_record")(handle);
+}
+
+Handle* open_ok(const char* source) {
+  char error[kErrorBufferSize] = {};
+  Handle* handle = open(source, 65536, 0, 1, error);
+  EXPECT_NE(handle, nullptr) << error;
+  return handle;
+}
+
+// A PACKET_OID_DATA buffer as NDIS requests build it: OID, length, data,
+// handed over with a size of length + 11.
+struct OidBuffer {
+  explicit OidBuffer(std::uint32_t oid, std::uint32_t length) : bytes(length + 12, 0xEE) {
+    std::memcpy(bytes.data(), &oid, 4);
+    std::memcpy(bytes.data() + 4, &length, 4);
+    size = length + 11;
+  }
+  std::vector<std::uint8_t> bytes;
+  std::uint32_t size;
+};
+
+void script_oid(int result, std::uint32_t error, std::vector<std::uint8_t> answer = {}) {
+  fake_export<fake::ScriptOidFn>("fake_script_oid")(result, error, answer.data(), answer.size());
+}
+
+TEST(WpcapVersionText, TellsTimeOutHonouringAndHandleLayout) {
+  struct Case {
+    const char* text;
+    bool honours;
+    bool adapter_object;
+  } cases[] = {
+      {"WinPcap version 4.1.3 (packet.dll version 4.1.0.2980), based on libpcap version 1.0", true, true},
+      {"WinPcap version 3.1", true, false},
+      {"Npcap version 1.79, based on libpcap version 1.10.4", true, false},
+      {"libpcap version 1.10.3 (with TPACKET_V3)", false, false},
+      {"", false, false},
+      {nullptr, false, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(wpcap::version_honours_read_timeout(c.text), c.honours) << (c.text ? c.text : "null");
+    EXPECT_EQ(wpcap::version_has_adapter_object(c.text), c.adapter_object) << (c.text ? c.text : "null");
+  }
+}
+
+// --- WinPcap 4.x ---
+
+TEST(WinPcapLibrary, OpensWithTheArgumentsAndKeepsTheReadTimeOut) {
+  Handle* handle = open_ok("rpcap://fake0");
+  const fake::OpenRecord* r = record_of(handle);
+  EXPECT_STREQ(r->source, "rpcap://fake0");
+  EXPECT_EQ(r->snapshot_length, 65536);
+  EXPECT_EQ(r->flags, 0);
+  EXPECT_EQ(r->read_timeout_ms, 1);
+  EXPECT_EQ(r->nonblocking, 0) << "WinPcap honours the read time-out";
+  EXPECT_STREQ(adapter_name(handle), "rpcap://fake0");
+  close(handle);
+  EXPECT_EQ(r->closed, 1);
+  EXPECT_EQ(adapter_name(handle), nullptr);
+}
+
+TEST(WinPcapLibrary, ReachesTheDriverThroughTheAdapterObject) {
+  Handle* handle = open_ok("rpcap://fake0");
+  Driver* d = driver(handle);
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(d->device_handle(), fake_export<fake::DeviceHandleFn>("fake_device_handle")(handle));
+  // The fake's device is an event: the control call reaches it and fails at once.
+  OidBuffer buffer(0x00010106, 4);
+  OVERLAPPED overlapped{};
+  std::uint32_t returned = 99;
+  EXPECT_FALSE(d->control(kQueryOid, buffer.bytes.data(), buffer.size, &overlapped, &returned));
+  EXPECT_NE(GetLastError(), 997u);
+  EXPECT_EQ(returned, 0u);
+  close(handle);
+}
+
+TEST(WinPcapLibrary, ASourceWithoutAdapterObjectHasNoDriver) {
+  Handle* handle = open_ok("file://capture.pcap");
+  EXPECT_EQ(driver(handle), nullptr);
+  close(handle);
+}
+
+// --- Npcap ---
+
+TEST(NpcapLibrary, KeepsTheReadTimeOut) {
+  Handle* handle = open_ok("rpcap://fake0");
+  EXPECT_EQ(record_of(handle)->nonblocking, 0);
+  close(handle);
+}
+
+TEST(NpcapLibrary, QueryReportsTheBytesTheDriverReturned) {
+  Handle* handle = open_ok("rpcap://fake0");
+  Driver* d = driver(handle);
+  ASSERT_NE(d, nullptr);
+  script_oid(0, 0, {1, 2, 3, 4, 5, 6});
+  OidBuffer buffer(0x01010102, 10);
+  std::uint32_t returned = 0;
+  ASSERT_TRUE(d->control(kQueryOid, buffer.bytes.data(), buffer.size, nullptr, &returned));
+  EXPECT_EQ(returned, 6u);
+  EXPECT_EQ(std::vector<std::uint8_t>(buffer.bytes.begin() + 8, buffer.bytes.begin() + 14),
+            (std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6}));
+  const fake::OidRecord* last = fake_export<fake::LastOidFn>("fake_last_oid")();
+  EXPECT_EQ(last->was_set, 0);
+  EXPECT_EQ(last->oid, 0x01010102u);
+  EXPECT_EQ(last->length_in, 10u);
+  close(handle);
+}
+
+TEST(NpcapLibrary, ReturnedBytesNeverExceedTheBuffer) {
+  Handle* handle = open_ok("rpcap://fake0");
+  script_oid(0, 0, std::vector<std::uint8_t>(64, 7));
+  OidBuffer buffer(0x00010101, 2);  // room for 2 + 3 bytes
+  std::uint32_t returned = 0;
+  ASSERT_TRUE(driver(handle)->control(kQueryOid, buffer.bytes.data(), buffer.size, nullptr, &returned));
+  EXPECT_LE(returned, buffer.size - 8);
+  EXPECT_EQ(buffer.bytes.back(), 0xEE) << "wrote past the size handed over";
+  close(handle);
+}
+
+TEST(NpcapLibrary, SetSucceedsWithoutData) {
+  Handle* handle = open_ok("rpcap://fake0");
+  script_oid(0, 0, {9, 9, 9, 9});
+  OidBuffer buffer(0x0001010E, 4);
+  std::uint32_t returned = 99;
+  ASSERT_TRUE(driver(handle)->control(kSetOid, buffer.bytes.data(), buffer.size, nullptr, &returned));
+  EXPECT_EQ(returned, 0u);
+  EXPECT_EQ(fake_export<fake::LastOidFn>("fake_last_oid")()->was_set, 1);
+  close(handle);
+}
+
+TEST(NpcapLibrary, FailureIsImmediateWithTheDriversErrorNeverPending) {
+  Handle* handle = open_ok("rpcap://fake0");
+  Driver* d = driver(handle);
+  OidBuffer buffer(0x00010107, 4);
+  std::uint32_t returned = 0;
+  script_oid(-1, 5);  // ERROR_ACCESS_DENIED
+  EXPECT_FALSE(d->control(kQueryOid, buffer.bytes.data(), buffer.size, nullptr, &returned));
+  EXPECT_EQ(GetLastError(), 5u);
+  for (std::uint32_t unusable : {0u, 997u}) {
+    script_oid(-1, unusable);
+    EXPECT_FALSE(d->control(kSetOid, buffer.bytes.data(), buffer.size, nullptr, &returned));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_GEN_FAILURE)) << unusable;
+  }
+  EXPECT_FALSE(d->control(0x1234, buffer.bytes.data(), buffer.size, nullptr, &returned));
+  close(handle);
+}
+
+// --- A libpcap build that ignores the read time-out (Wine's forwarder) ---
+
+TEST(PlainLibpcap, SwitchesHandlesToNonBlocking) {
+  Handle* handle = open_ok("rpcap://fake0");
+  EXPECT_EQ(record_of(handle)->nonblocking, 1);
+  close(handle);
+}
+
+TEST(PlainLibpcap, PassesFramesAndTheirWindowsHeader) {
+  Handle* handle = open_ok("rpcap://fake0");
+  FrameHeader header{};
+  const std::uint8_t* data = nullptr;
+  EXPECT_EQ(next_frame(handle, &header, &data), 0);
+  const std::uint8_t frame[] = {0xAA, 0xBB, 0xCC};
+  fake_export<fake::PushFrameFn>("fake_push_frame")(handle, frame, sizeof frame);
+  ASSERT_EQ(next_frame(handle, &header, &data), 1);
+  EXPECT_EQ(header.seconds, 1);
+  EXPECT_EQ(header.microseconds, 5);
+  EXPECT_EQ(header.captured_length, 3u);
+  EXPECT_EQ(header.wire_length, 3u);
+  EXPECT_EQ(std::memcmp(data, frame, 3), 0);
+  close(handle);
+}
+
+TEST(PlainLibpcap, ListsDevicesAndReportsOpenFailures) {
+  char error[kErrorBufferSize] = {};
+  Device* list = nullptr;
+  ASSERT_EQ(find_all_devices("rpcap://", &list, error), 0);
+  ASSERT_NE(list, nullptr);
+  EXPECT_STREQ(device_name(list), "rpcap://fake0");
+  EXPECT_STREQ(device_description(list), "fake adapter 0");
+  const Device* second = device_next(list);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(device_description(second), nullptr);
+  EXPECT_EQ(device_next(second), nullptr);
+  free_all_devices(list);
+
+  EXPECT_EQ(open("missing", 65536, 0, 1, error), nullptr);
+  EXPECT_STREQ(error, "fake: no such adapter");
+  EXPECT_STREQ(library_version(), "libpcap version 1.10.3 (fake)");
+}
+
+// --- No wpcap.dll at all ---
+
+TEST(MissingLibrary, OpenAndEnumerationFailCleanly) {
+  char error[kErrorBufferSize] = {};
+  EXPECT_EQ(open("rpcap://fake0", 65536, 0, 1, error), nullptr);
+  EXPECT_NE(std::string(error).find("wpcap.dll"), std::string::npos) << error;
+  Device* list = reinterpret_cast<Device*>(1);
+  error[0] = '\0';
+  EXPECT_EQ(find_all_devices("rpcap://", &list, error), -1);
+  EXPECT_NE(std::string(error).find("wpcap.dll"), std::string::npos) << error;
+  EXPECT_NE(std::string(library_version()).find("wpcap.dll"), std::string::npos);
+  free_all_devices(nullptr);
+}
+
+}  // namespace
+}  // namespace pkdv::capture
