@@ -19,23 +19,26 @@ namespace {
 // How long one wait lasts at most: the delay before Ctrl-C is noticed.
 constexpr uint32_t kWaitMilliseconds = 100;
 
-void install_filter(const OpenAdapter& adapter, const std::string& expression) {
-  std::vector<uint8_t> program;
+std::vector<uint8_t> compiled_filter(const std::string& expression) {
   try {
-    program = compile_filter(expression);
+    return compile_filter(expression);
   } catch (const PcapToolError& error) {
     throw PcapToolError("bad filter '" + expression + "': " + error.what());
   }
-  if (!PKDV_SetBPFProgram(adapter.handle(), program.data(), static_cast<uint32_t>(program.size())))
-    throw AdapterError("the adapter refused the filter '" + expression + "'");
 }
 
 }  // namespace
 
 int run_capture(const Options& options) {
+  // A bad filter is reported whatever the source; the savefile is created only once the
+  // source is open.
+  std::vector<uint8_t> filter;
+  if (options.filter) filter = compiled_filter(*options.filter);
   std::string source = options.adapter ? *options.adapter : sample_source();
   OpenAdapter adapter(source);
-  if (options.filter) install_filter(adapter, *options.filter);
+  if (options.filter &&
+      !PKDV_SetBPFProgram(adapter.handle(), filter.data(), static_cast<uint32_t>(filter.size())))
+    throw AdapterError("the adapter refused the filter '" + *options.filter + "'");
   std::optional<SavefileWriter> savefile;
   if (options.write_path) savefile.emplace(*options.write_path);
 

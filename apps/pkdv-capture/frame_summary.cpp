@@ -72,8 +72,7 @@ std::string transport_summary(uint8_t protocol, Bytes segment, size_t length) {
       uint8_t type = segment[0];
       bool v4 = protocol == kProtoIcmp;
       bool echo_request = type == (v4 ? 8 : 128), echo_reply = type == (v4 ? 0 : 129);
-      if ((echo_request || echo_reply) && segment.size() < 8)
-        return std::string(name) + kTruncated;
+      if ((echo_request || echo_reply) && segment.size() < 8) return std::string(name) + kTruncated;
       if (echo_request || echo_reply)
         return format("%s echo %s id %u seq %u", name, echo_request ? "request" : "reply",
                       be16(segment, 4), be16(segment, 6));

@@ -37,7 +37,8 @@ struct SavefileWriter::State {
 SavefileWriter::SavefileWriter(const std::string& path) : state_(std::make_unique<State>()) {
   if (!state_->dead.handle) throw PcapToolError("the capture library cannot write savefiles");
   state_->dumper = pcap_dump_open(state_->dead.handle, path.c_str());
-  if (!state_->dumper) throw PcapToolError(pcap_geterr(state_->dead.handle));
+  if (!state_->dumper)
+    throw PcapToolError(std::string("cannot create savefile: ") + pcap_geterr(state_->dead.handle));
 }
 
 SavefileWriter::~SavefileWriter() {

@@ -112,7 +112,9 @@ SavefileWriter::SavefileWriter(const std::string& path)
     : state_(std::make_unique<State>(pcap("writing savefiles"))) {
   if (!state_->dead.handle) throw PcapToolError("the capture library cannot write savefiles");
   state_->dumper = state_->dead.functions.dump_open(state_->dead.handle, path.c_str());
-  if (!state_->dumper) throw PcapToolError(state_->dead.functions.geterr(state_->dead.handle));
+  if (!state_->dumper)
+    throw PcapToolError(std::string("cannot create savefile: ") +
+                        state_->dead.functions.geterr(state_->dead.handle));
 }
 
 SavefileWriter::~SavefileWriter() {
