@@ -1,8 +1,8 @@
-# Checks a built pkdv.dll on the host with objdump -p: file format, exactly
+# Checks a built pkdv.dll on the host with objdump -f -p: file format, exactly
 # the fourteen undecorated names with ordinals 1 to 14 in alphabetical order,
 # and no import of a compiler runtime DLL.
 #   cmake -DOBJDUMP=... -DDLL=... -DFORMAT=pei-i386|pei-x86-64 -P check_exports.cmake
-execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+execute_process(COMMAND ${OBJDUMP} -f -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "objdump failed on ${DLL}")
 endif()
