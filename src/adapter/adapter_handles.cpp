@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "adapter/adapter_access.h"
 #include "adapter/capture_error_text.h"
@@ -12,6 +13,7 @@
 #include "module/trace.h"
 #include "pkdv.h"
 #include "platform/capture.h"
+#include "platform/platform.h"
 
 namespace capture = pkdv::capture;
 using pkdv::capture_handle;
@@ -31,6 +33,19 @@ constexpr int kReadTimeoutMs = 1;
 
 constexpr std::uint32_t kBpfInstructionSize = 8;
 
+// The capture unit keeps what it learns about a handle in allocated storage;
+// running out of memory there is a failed open, never an exception that
+// reaches the client.
+capture::Handle* open_capture(const char* name) {
+  try {
+    return capture::open(name, kSnapshotLength, kNotPromiscuous, kReadTimeoutMs,
+                         pkdv::capture_error_text);
+  } catch (const std::bad_alloc&) {
+    pkdv::sys::copy_text(pkdv::capture_error_text, "out of memory", capture::kErrorBufferSize);
+    return nullptr;
+  }
+}
+
 // Names come as the platform lists them ("\Device\NPF_..."); the capture
 // library wants them without the kernel's namespace. Done in the caller's own
 // text, which the client may then read back.
@@ -47,8 +62,7 @@ extern "C" AdapterHandle PKDV_CALL PKDV_OpenAdapterA(char* name) {
   trace_local("Open adapter param %s\n", name);
   strip_device_prefix(name);
   trace_local("Open adapter real %s\n", name);
-  capture::Handle* handle = capture::open(name, kSnapshotLength, kNotPromiscuous, kReadTimeoutMs,
-                                          pkdv::capture_error_text);
+  capture::Handle* handle = open_capture(name);
   if (handle == nullptr) {
     trace_local("open failed, %s\n", pkdv::capture_error_text);
     return PKDV_INVALID_ADAPTER;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "adapter/capture_error_text.h"
 #include "module/trace.h"
@@ -39,6 +40,21 @@ const char* description_of(const capture::Device* device) {
 const char* name_of(const capture::Device* device) {
   const char* name = capture::device_name(device);
   return name ? name : "";
+}
+
+// The capture unit builds the list in allocated storage; running out of
+// memory there is a list that cannot be read.
+capture::Device* read_adapter_list() {
+  capture::Device* list = nullptr;
+  try {
+    if (capture::find_all_devices(kLocalAdapters, &list, pkdv::capture_error_text) != 0) {
+      return nullptr;
+    }
+  } catch (const std::bad_alloc&) {
+    pkdv::sys::copy_text(pkdv::capture_error_text, "out of memory", kTextLimit);
+    return nullptr;
+  }
+  return list;
 }
 
 bool isDisableOpenAdapter(const char* description) {
@@ -91,12 +107,8 @@ void release_adapter_list() {
 extern "C" uint32_t PKDV_CALL PKDV_GetFirstAdapterRegistryInfo(AdapterRegistryInfo* info) {
   if (info == nullptr) return kNothingToReport;
   pkdv::release_adapter_list();
-  capture::Device* list = nullptr;
-  if (capture::find_all_devices(kLocalAdapters, &list, pkdv::capture_error_text) != 0) {
-    return kNothingToReport;
-  }
-  adapter_list = list;
-  cursor = list;
+  adapter_list = read_adapter_list();
+  cursor = adapter_list;
   if (cursor == nullptr) return kNothingToReport;
   if (is_hidden(cursor) && !advance_to_shown_adapter()) return kNothingToReport;
   report_cursor(info);

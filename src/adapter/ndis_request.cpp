@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "adapter/adapter_access.h"
 #include "module/trace.h"
@@ -51,11 +52,20 @@ void free_oid_buffer(std::uint8_t* buffer) {
 }
 
 // Calls the driver and waits for the answer when it completes asynchronously.
-std::uint32_t run_driver_call(capture::Driver& driver, std::uint32_t code, std::uint8_t* buffer,
-                              std::uint32_t size, void* overlapped, std::uint32_t* returned) {
-  if (driver.control(code, buffer, size, overlapped, returned)) return kDriverSucceeded;
-  if (pkdv::sys::last_error() != pkdv::sys::kErrorIoPending) return kDriverRefused;
-  return driver.overlapped_result(overlapped, returned) ? kDriverSucceeded : kOverlappedWaitFailed;
+// Nothing when the driver's own code ran out of memory (the driver stand-ins
+// build their answers in allocated storage): no answer came, as when the
+// driver buffer cannot be allocated.
+std::optional<std::uint32_t> run_driver_call(capture::Driver& driver, std::uint32_t code,
+                                             std::uint8_t* buffer, std::uint32_t size,
+                                             void* overlapped, std::uint32_t* returned) {
+  try {
+    if (driver.control(code, buffer, size, overlapped, returned)) return kDriverSucceeded;
+    if (pkdv::sys::last_error() != pkdv::sys::kErrorIoPending) return kDriverRefused;
+    return driver.overlapped_result(overlapped, returned) ? kDriverSucceeded
+                                                          : kOverlappedWaitFailed;
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
 }
 
 // A driver may report more bytes than the client's buffer holds, or than it
@@ -96,9 +106,13 @@ extern "C" uint32_t PKDV_CALL PKDV_MakeNdisRequest(AdapterHandle adapter,
 
   pkdv::trace_local("DeviceIoContorl %s, %p\n", pkdv::traced_name(handle), driver->device_handle());
   std::uint32_t returned = 0;
-  const std::uint32_t outcome =
+  const std::optional<std::uint32_t> outcome =
       run_driver_call(*driver, is_query ? kQueryOid : kSetOid, buffer, size, overlapped, &returned);
+  if (!outcome) {
+    free_oid_buffer(buffer);
+    return NDIS_STATUS_FAILURE;
+  }
   if (returned != 0 && is_query) copy_answer(request, buffer, size, returned);
   free_oid_buffer(buffer);
-  return returned != 0 ? NDIS_STATUS_SUCCESS : outcome;
+  return returned != 0 ? NDIS_STATUS_SUCCESS : *outcome;
 }

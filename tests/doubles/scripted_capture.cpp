@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "platform/platform.h"
 
@@ -29,6 +30,7 @@ class ScriptedDriver final : public capture::Driver {
     auto* bytes = static_cast<std::uint8_t*>(buffer);
     a.driver_calls.push_back(
         {code, size, std::vector<std::uint8_t>(bytes, bytes + size), overlapped});
+    if (capture.out_of_memory) throw std::bad_alloc();
     DriverReply reply;
     if (!a.driver_replies.empty()) {
       reply = a.driver_replies.front();
@@ -82,6 +84,7 @@ void ScriptedCapture::reset() {
   drivers().clear();
   on_poll = nullptr;
   on_close = nullptr;
+  out_of_memory = false;
   list_fails = false;
   devices.clear();
   lists_made = lists_freed = 0;
@@ -139,6 +142,7 @@ Handle* open(const char* source, int snapshot_length, int flags, int read_timeou
   auto& c = ScriptedCapture::get();
   std::lock_guard guard(c.mutex);
   c.opens.push_back({source, snapshot_length, flags, read_timeout_ms});
+  if (c.out_of_memory) throw std::bad_alloc();
   for (auto& [handle, a] : c.adapters) {
     if (a.name == source && !a.open) {
       a.open = true;
@@ -198,6 +202,7 @@ int find_all_devices(const char* source, Device** list, char* error) {
   auto& c = ScriptedCapture::get();
   std::lock_guard guard(c.mutex);
   c.last_list_source = source;
+  if (c.out_of_memory) throw std::bad_alloc();
   if (c.list_fails) {
     sys::copy_text(error, "cannot list adapters", kErrorBufferSize);
     return -1;

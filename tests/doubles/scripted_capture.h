@@ -97,6 +97,10 @@ class ScriptedCapture {
   int lists_freed = 0;
   std::string last_list_source;
 
+  // open(), find_all_devices() and the driver's control() throw
+  // std::bad_alloc, as a backend that allocates does when memory runs out.
+  bool out_of_memory = false;
+
   std::vector<OpenCall> opens;
   std::vector<capture::Handle*> closed;
   std::string open_error = "no such adapter";

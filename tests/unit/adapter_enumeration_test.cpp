@@ -140,6 +140,16 @@ TEST_F(EnumerationTest, NothingToWalkGivesFiftyWithTheRecordUnchanged) {
   EXPECT_TRUE(r.same_as(untouched));
 }
 
+TEST_F(EnumerationTest, RunningOutOfMemoryInTheCaptureUnitIsAListThatCannotBeRead) {
+  list({{"a", true, "one"}});
+  capture_.out_of_memory = true;
+  Record r;
+  std::uint32_t result = 0;
+  EXPECT_NO_THROW(result = first(r));
+  EXPECT_EQ(result, kNothingMore);
+  EXPECT_EQ(next(r), kNothingMore);
+}
+
 TEST_F(EnumerationTest, AFailedFirstCallStillFreesTheListBefore) {
   list({{"a", true, "one"}, {"b", true, "two"}});
   Record r;

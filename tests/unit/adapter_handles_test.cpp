@@ -66,6 +66,16 @@ TEST_F(OpenAdapterTest, NullAndWideNamesGiveMinusOneWithoutOpening) {
   EXPECT_TRUE(capture_.opens.empty());
 }
 
+TEST_F(OpenAdapterTest, RunningOutOfMemoryInTheCaptureUnitIsAFailedOpen) {
+  capture_.add_adapter("NPF");
+  capture_.out_of_memory = true;
+  char name[] = "NPF";
+  AdapterHandle result = 0;
+  EXPECT_NO_THROW(result = PKDV_OpenAdapterA(name));
+  EXPECT_EQ(result, PKDV_INVALID_ADAPTER);
+  EXPECT_STREQ(capture_error_text, "out of memory");
+}
+
 TEST_F(CloseAdapterTest, ClosesTheCaptureHandle) {
   AdapterHandle adapter = open_adapter("eth0");
   EXPECT_EQ(PKDV_CloseAdapter(adapter), 1);

@@ -187,6 +187,15 @@ TEST_F(NdisRequestTest, RefusedBeforeTheDriverIsCalled) {
   EXPECT_TRUE(valid.untouched());
 }
 
+TEST_F(NdisRequestTest, RunningOutOfMemoryInTheDriverIsAFailureWithNothingWrittenBack) {
+  Request request(PKDV_NDIS_REQUEST_QUERY, 0x0001010D, 16);
+  capture_.out_of_memory = true;
+  std::uint32_t result = 0;
+  EXPECT_NO_THROW(result = make(request));
+  EXPECT_EQ(result, NDIS_STATUS_FAILURE);
+  EXPECT_TRUE(request.untouched());
+}
+
 TEST_F(NdisRequestTest, NoAdapterOrNoDriverIsNotReady) {
   Request type_2(2, 0x00010101, 4);
   EXPECT_EQ(PKDV_MakeNdisRequest(0, &type_2.record, nullptr, 1), NDIS_STATUS_ADAPTER_NOT_READY);
