@@ -20,7 +20,11 @@ set -eu
 configure() {
   mount --make-rprivate /
   mount -t sysfs sysfs /sys
-  sysctl -q -w net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1
+  for conf in all default; do
+    if [ -e /proc/sys/net/ipv6/conf/$conf/disable_ipv6 ]; then
+      echo 1 >/proc/sys/net/ipv6/conf/$conf/disable_ipv6
+    fi
+  done
   ip link add pkdv0 type veth peer name pkdv1
   ip link set pkdv0 up
   ip link set pkdv1 up

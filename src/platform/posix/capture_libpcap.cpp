@@ -60,8 +60,10 @@ class OpenHandles {
   std::unordered_map<pcap_t*, OpenRecord> records_;
 };
 
+// Never destroyed: a client may close its adapters from its own static
+// destructors, which can run after ours.
 OpenHandles& open_handles() {
-  static OpenHandles handles;
+  static OpenHandles& handles = *new OpenHandles;
   return handles;
 }
 
