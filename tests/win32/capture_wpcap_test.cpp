@@ -60,7 +60,8 @@ TEST(WpcapVersionText, TellsTimeOutHonouringAndHandleLayout) {
     bool honours;
     bool adapter_object;
   } cases[] = {
-      {"WinPcap version 4.1.3 (packet.dll version 4.1.0.2980), based on libpcap version 1.0", true, true},
+      {"WinPcap version 4.1.3 (packet.dll version 4.1.0.2980), based on libpcap version 1.0", true,
+       true},
       {"WinPcap version 3.1", true, false},
       {"Npcap version 1.79, based on libpcap version 1.10.4", true, false},
       {"libpcap version 1.10.3 (with TPACKET_V3)", false, false},
@@ -69,7 +70,8 @@ TEST(WpcapVersionText, TellsTimeOutHonouringAndHandleLayout) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(wpcap::version_honours_read_timeout(c.text), c.honours) << (c.text ? c.text : "null");
-    EXPECT_EQ(wpcap::version_has_adapter_object(c.text), c.adapter_object) << (c.text ? c.text : "null");
+    EXPECT_EQ(wpcap::version_has_adapter_object(c.text), c.adapter_object)
+        << (c.text ? c.text : "null");
   }
 }
 
@@ -141,7 +143,8 @@ TEST(NpcapLibrary, ReturnedBytesNeverExceedTheBuffer) {
   script_oid(0, 0, std::vector<std::uint8_t>(64, 7));
   OidBuffer buffer(0x00010101, 2);  // room for 2 + 3 bytes
   std::uint32_t returned = 0;
-  ASSERT_TRUE(driver(handle)->control(kQueryOid, buffer.bytes.data(), buffer.size, nullptr, &returned));
+  ASSERT_TRUE(
+      driver(handle)->control(kQueryOid, buffer.bytes.data(), buffer.size, nullptr, &returned));
   EXPECT_LE(returned, buffer.size - 8);
   EXPECT_EQ(buffer.bytes.back(), 0xEE) << "wrote past the size handed over";
   close(handle);
@@ -152,7 +155,8 @@ TEST(NpcapLibrary, SetSucceedsWithoutData) {
   script_oid(0, 0, {9, 9, 9, 9});
   OidBuffer buffer(0x0001010E, 4);
   std::uint32_t returned = 99;
-  ASSERT_TRUE(driver(handle)->control(kSetOid, buffer.bytes.data(), buffer.size, nullptr, &returned));
+  ASSERT_TRUE(
+      driver(handle)->control(kSetOid, buffer.bytes.data(), buffer.size, nullptr, &returned));
   EXPECT_EQ(returned, 0u);
   EXPECT_EQ(fake_export<fake::LastOidFn>("fake_last_oid")()->was_set, 1);
   close(handle);

@@ -25,7 +25,8 @@ struct DllClient {
     if (!module) return false;
     return find(open, "PKDV_OpenAdapterA") && find(close, "PKDV_CloseAdapter") &&
            find(send, "PKDV_PacketSendEx") && find(read, "PKDV_PacketReadEx") &&
-           find(cancel, "PKDV_CancelPacketRead") && find(first, "PKDV_GetFirstAdapterRegistryInfo") &&
+           find(cancel, "PKDV_CancelPacketRead") &&
+           find(first, "PKDV_GetFirstAdapterRegistryInfo") &&
            find(next, "PKDV_GetNextAdapterRegistryInfo") && find(ndis, "PKDV_MakeNdisRequest");
   }
   void unload() {

@@ -6,6 +6,7 @@
 // WinPcap layout: a handle's first word points to an adapter object whose
 // first word is a device handle (here an event, which DeviceIoControl
 // refuses); sources starting with "file://" have no adapter object.
+// FAKE_WPCAP_POLL_MS makes every poll take that long (a slow capture library).
 #include <windows.h>
 
 #include <cstdlib>
@@ -93,8 +94,8 @@ __declspec(dllexport) const char* pcap_lib_version() {
   return text;
 }
 
-__declspec(dllexport) void* pcap_open(const char* source, int snaplen, int flags, int timeout, void*,
-                                      char* errbuf) {
+__declspec(dllexport) void* pcap_open(const char* source, int snaplen, int flags, int timeout,
+                                      void*, char* errbuf) {
   if (std::strncmp(source, "missing", 7) == 0) {
     std::strcpy(errbuf, "fake: no such adapter");
     return nullptr;
@@ -122,6 +123,9 @@ __declspec(dllexport) int pcap_setnonblock(void* handle, int on, char*) {
 }
 
 __declspec(dllexport) int pcap_next_ex(void* handle, Header** header, const std::uint8_t** data) {
+  char delay[16];
+  if (GetEnvironmentVariableA("FAKE_WPCAP_POLL_MS", delay, sizeof delay) - 1 < sizeof delay - 1)
+    Sleep(static_cast<DWORD>(std::atoi(delay)));
   Guard guard;
   auto* p = static_cast<Pcap*>(handle);
   if (p->frames.empty()) return 0;
@@ -134,8 +138,12 @@ __declspec(dllexport) int pcap_next_ex(void* handle, Header** header, const std:
   return 1;
 }
 
-__declspec(dllexport) int pcap_sendpacket(void*, const std::uint8_t*, int) { return 0; }
-__declspec(dllexport) int pcap_setfilter(void*, void*) { return 0; }
+__declspec(dllexport) int pcap_sendpacket(void*, const std::uint8_t*, int) {
+  return 0;
+}
+__declspec(dllexport) int pcap_setfilter(void*, void*) {
+  return 0;
+}
 
 __declspec(dllexport) int pcap_findalldevs_ex(const char*, void*, Device** list, char*) {
   auto* second = new Device{nullptr, _strdup("rpcap://fake1"), nullptr, nullptr, 0};
@@ -153,7 +161,8 @@ __declspec(dllexport) void pcap_freealldevs(Device* list) {
   }
 }
 
-__declspec(dllexport) int pcap_oid_get_request(void* p, std::uint32_t oid, void* data, std::size_t* length) {
+__declspec(dllexport) int pcap_oid_get_request(void* p, std::uint32_t oid, void* data,
+                                               std::size_t* length) {
   return oid_request(false, p, oid, data, length);
 }
 
@@ -164,26 +173,31 @@ __declspec(dllexport) int pcap_oid_set_request(void* p, std::uint32_t oid, const
 
 // --- Test controls. ---
 
-__declspec(dllexport) const OpenRecord* fake_open_record(void* handle) { return &static_cast<Pcap*>(handle)->record; }
+__declspec(dllexport) const OpenRecord* fake_open_record(void* handle) {
+  return &static_cast<Pcap*>(handle)->record;
+}
 
 __declspec(dllexport) void* fake_device_handle(void* handle) {
   auto* p = static_cast<Pcap*>(handle);
   return p->adapter ? p->adapter->device : nullptr;
 }
 
-__declspec(dllexport) void fake_push_frame(void* handle, const std::uint8_t* data, std::uint32_t length) {
+__declspec(dllexport) void fake_push_frame(void* handle, const std::uint8_t* data,
+                                           std::uint32_t length) {
   Guard guard;
   static_cast<Pcap*>(handle)->frames.emplace_back(data, data + length);
 }
 
-__declspec(dllexport) void fake_script_oid(int result, std::uint32_t error, const std::uint8_t* answer,
-                                           std::size_t answer_length) {
+__declspec(dllexport) void fake_script_oid(int result, std::uint32_t error,
+                                           const std::uint8_t* answer, std::size_t answer_length) {
   Guard guard;
   next_oid.result = result;
   next_oid.error = error;
   next_oid.answer.assign(answer, answer + answer_length);
 }
 
-__declspec(dllexport) const OidRecord* fake_last_oid() { return &last_oid; }
+__declspec(dllexport) const OidRecord* fake_last_oid() {
+  return &last_oid;
+}
 
 }  // extern "C"

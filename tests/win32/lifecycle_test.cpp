@@ -41,10 +41,13 @@ void expect_threads_back_to(int baseline) {
 }
 
 std::atomic<int> routine_calls{0};
-void PKDV_CALLBACK count_call(std::uint32_t, std::uint32_t, std::uintptr_t) { routine_calls++; }
+void PKDV_CALLBACK count_call(std::uint32_t, std::uint32_t, std::uintptr_t) {
+  routine_calls++;
+}
 
 struct Read {
-  std::vector<std::uint8_t> storage = std::vector<std::uint8_t>(PKDV_PACKET_BUFFER_HEADER_SIZE + 256);
+  std::vector<std::uint8_t> storage =
+      std::vector<std::uint8_t>(PKDV_PACKET_BUFFER_HEADER_SIZE + 256);
   std::uint32_t transferred = 0;
   PacketBuffer* buffer() {
     auto* b = reinterpret_cast<PacketBuffer*>(storage.data());
@@ -80,7 +83,8 @@ TEST(Win32Lifecycle, UnloadWithReadsPendingFiftyTimes) {
     AdapterHandle adapter = open_fake(dll);
     ASSERT_NE(adapter, PKDV_INVALID_ADAPTER);
     Read reads[3];
-    for (Read& r : reads) ASSERT_EQ(dll.read(adapter, r.buffer(), &r.transferred, 0, count_call), 1u);
+    for (Read& r : reads)
+      ASSERT_EQ(dll.read(adapter, r.buffer(), &r.transferred, 0, count_call), 1u);
     Sleep(static_cast<DWORD>(i % 5) * 30);  // unload at different points of the poller's cycle
     dll.unload();
   }
@@ -134,7 +138,8 @@ TEST(Win32Lifecycle, ReadsAreHandedBackInOrderDuringAnAlertableWait) {
   delivered.clear();
   Read reads[3];
   for (std::uintptr_t i = 0; i < 3; ++i)
-    ASSERT_EQ(dll.read(adapter, reads[i].buffer(), &reads[i].transferred, 100 + i, record_context), 1u);
+    ASSERT_EQ(dll.read(adapter, reads[i].buffer(), &reads[i].transferred, 100 + i, record_context),
+              1u);
   for (std::uint8_t i = 0; i < 3; ++i) {
     const std::uint8_t frame[4] = {i, i, i, i};
     push(reinterpret_cast<void*>(adapter), frame, sizeof frame);

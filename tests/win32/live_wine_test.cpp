@@ -24,7 +24,8 @@ class LiveWine : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(dll.load());
     AdapterRegistryInfo info{};
-    for (std::uint32_t r = dll.first(&info); r == 0; r = dll.next(&info)) names[info.description] = info.name;
+    for (std::uint32_t r = dll.first(&info); r == 0; r = dll.next(&info))
+      names[info.description] = info.name;
     ASSERT_EQ(names.count("pkdv0"), 1u) << "pkdv0 is not listed";
     ASSERT_EQ(names.count("pkdv1"), 1u) << "pkdv1 is not listed";
   }
@@ -43,10 +44,10 @@ class LiveWine : public ::testing::Test {
 
 std::vector<std::uint8_t> frame(std::uint8_t tag, std::size_t size) {
   std::vector<std::uint8_t> f(size);
-  std::memset(f.data(), 0xFF, 6);                             // broadcast
+  std::memset(f.data(), 0xFF, 6);  // broadcast
   const std::uint8_t source[6] = {0x02, 0, 0, 0, 0, 0x01};
   std::memcpy(f.data() + 6, source, 6);
-  f[12] = 0x88;                                               // local experimental EtherType
+  f[12] = 0x88;  // local experimental EtherType
   f[13] = 0xB5;
   for (std::size_t i = 14; i < size; ++i) f[i] = static_cast<std::uint8_t>(tag + i);
   return f;
@@ -82,8 +83,10 @@ TEST_F(LiveWine, OpenByDevicePrefixedNameAndSendToThePeer) {
     const std::uint8_t* data = nullptr;
     const int r = capture::next_frame(peer, &header, &data);
     ASSERT_GE(r, 0);
-    if (r == 1) seen = std::vector<std::uint8_t>(data, data + header.captured_length) == f;
-    else Sleep(1);
+    if (r == 1)
+      seen = std::vector<std::uint8_t>(data, data + header.captured_length) == f;
+    else
+      Sleep(1);
   }
   EXPECT_TRUE(seen) << "the frame did not reach pkdv1";
   capture::close(peer);
@@ -106,8 +109,8 @@ TEST_F(LiveWine, EmptyPollReturnsAtOnce) {
     worst_ms = std::max(worst_ms, ms);
     total_ms += ms;
   }
-  std::printf("empty poll under Wine: mean %.3f ms, worst %.3f ms over %d polls\n", total_ms / kPolls,
-              worst_ms, kPolls);
+  std::printf("empty poll under Wine: mean %.3f ms, worst %.3f ms over %d polls\n",
+              total_ms / kPolls, worst_ms, kPolls);
   EXPECT_LT(worst_ms, 5.0);
   capture::close(handle);
 }
@@ -150,13 +153,16 @@ TEST_F(LiveWine, PostedReadsComeBackByteExactInOrder) {
 
   constexpr int kReads = 5;
   constexpr std::uint32_t kCapacity = 1600;
-  std::vector<std::vector<std::uint8_t>> storage(kReads, std::vector<std::uint8_t>(PKDV_PACKET_BUFFER_HEADER_SIZE + kCapacity));
+  std::vector<std::vector<std::uint8_t>> storage(
+      kReads, std::vector<std::uint8_t>(PKDV_PACKET_BUFFER_HEADER_SIZE + kCapacity));
   std::vector<std::uint32_t> transferred(kReads);
   deliveries.clear();
   for (int i = 0; i < kReads; ++i) {
     auto* buffer = reinterpret_cast<PacketBuffer*>(storage[i].data());
     buffer->capacity = kCapacity;
-    ASSERT_EQ(dll.read(reader, buffer, &transferred[i], static_cast<std::uintptr_t>(i), record_delivery), 1u);
+    ASSERT_EQ(
+        dll.read(reader, buffer, &transferred[i], static_cast<std::uintptr_t>(i), record_delivery),
+        1u);
   }
 
   std::vector<std::vector<std::uint8_t>> frames;
@@ -165,8 +171,8 @@ TEST_F(LiveWine, PostedReadsComeBackByteExactInOrder) {
   for (int i = 0; i < kReads; ++i) {
     frames.push_back(frame(static_cast<std::uint8_t>(16 * i), 60 + 100 * i));
     std::uint32_t sent = 0;
-    ASSERT_EQ(dll.send(injector, frames.back().data(), static_cast<std::uint32_t>(frames.back().size()), &sent, 0,
-                       ignore_send),
+    ASSERT_EQ(dll.send(injector, frames.back().data(),
+                       static_cast<std::uint32_t>(frames.back().size()), &sent, 0, ignore_send),
               NDIS_STATUS_SUCCESS);
   }
   const std::uint64_t window_end = unix_time_100ns();
@@ -186,7 +192,8 @@ TEST_F(LiveWine, PostedReadsComeBackByteExactInOrder) {
     const auto* buffer = reinterpret_cast<const PacketBuffer*>(storage[i].data());
     ASSERT_EQ(buffer->captured_length, frames[i].size());
     EXPECT_EQ(buffer->wire_length, frames[i].size());
-    EXPECT_EQ(std::vector<std::uint8_t>(buffer->data, buffer->data + buffer->captured_length), frames[i]);
+    EXPECT_EQ(std::vector<std::uint8_t>(buffer->data, buffer->data + buffer->captured_length),
+              frames[i]);
     if (i == 0) first_sequence = buffer->sequence;
     EXPECT_EQ(buffer->sequence, first_sequence + i);
     // Microsecond time stamps: allow the truncation below the window's start.

@@ -111,7 +111,9 @@ TEST(Win32Services, QueuedCallRunsInItsThreadOnlyDuringAnAlertableWait) {
   target = nullptr;
 }
 
-TEST(Win32Services, AlertableWaitWithoutCallsTimesOut) { EXPECT_EQ(wait_alertable(20), 0u); }
+TEST(Win32Services, AlertableWaitWithoutCallsTimesOut) {
+  EXPECT_EQ(wait_alertable(20), 0u);
+}
 
 TEST(Win32Services, VersionQueryAndLastErrorAndBoundedCopy) {
   VersionInfo version{};

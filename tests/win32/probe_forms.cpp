@@ -19,9 +19,7 @@ struct Row {
 };
 
 constexpr Row kRows[] = {
-    {"win98", 1, 4, 10, 0, 0, 1, 1},
-    {"win2k", 2, 5, 0, 0, 1, 0, 3},
-    {"winxp", 2, 5, 1, 1, 0, 0, 3},
+    {"win98", 1, 4, 10, 0, 0, 1, 1}, {"win2k", 2, 5, 0, 0, 1, 0, 3}, {"winxp", 2, 5, 1, 1, 0, 0, 3},
     {"win10", 2, 6, 2, 1, 0, 0, 3},  // what an application without a manifest is told
     {"nt40", 2, 4, 0, 1, 0, 0, 3},
 };
@@ -57,7 +55,8 @@ int main(int argc, char** argv) {
   OSVERSIONINFOA v{};
   v.dwOSVersionInfoSize = sizeof v;
   GetVersionExA(&v);
-  check(v.dwPlatformId == row->platform_id && v.dwMajorVersion == row->major && v.dwMinorVersion == row->minor,
+  check(v.dwPlatformId == row->platform_id && v.dwMajorVersion == row->major &&
+            v.dwMinorVersion == row->minor,
         "the prefix's version (platform, major, minor packed)",
         v.dwPlatformId << 16 | v.dwMajorVersion << 8 | v.dwMinorVersion,
         row->platform_id << 16 | row->major << 8 | row->minor);

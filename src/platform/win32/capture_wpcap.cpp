@@ -10,7 +10,9 @@ namespace pkdv::capture {
 namespace {
 
 // A Handle is the library's pcap_t, a Device its pcap_if_t.
-wpcap::pcap_t* native(Handle* handle) { return reinterpret_cast<wpcap::pcap_t*>(handle); }
+wpcap::pcap_t* native(Handle* handle) {
+  return reinterpret_cast<wpcap::pcap_t*>(handle);
+}
 const wpcap::pcap_if_t* native(const Device* device) {
   return reinterpret_cast<const wpcap::pcap_if_t*>(device);
 }
@@ -60,7 +62,8 @@ int send_frame(Handle* handle, const std::uint8_t* frame, int length) {
 }
 
 int set_filter(Handle* handle, std::uint32_t count, const void* instructions) {
-  wpcap::bpf_program program{count, const_cast<wpcap::bpf_insn*>(static_cast<const wpcap::bpf_insn*>(instructions))};
+  wpcap::bpf_program program{
+      count, const_cast<wpcap::bpf_insn*>(static_cast<const wpcap::bpf_insn*>(instructions))};
   return wpcap::library()->setfilter(native(handle), &program);
 }
 
@@ -81,13 +84,23 @@ void free_all_devices(Device* list) {
   if (list && l) l->freealldevs(reinterpret_cast<wpcap::pcap_if_t*>(list));
 }
 
-const Device* device_next(const Device* device) { return reinterpret_cast<const Device*>(native(device)->next); }
-const char* device_name(const Device* device) { return native(device)->name; }
-const char* device_description(const Device* device) { return native(device)->description; }
+const Device* device_next(const Device* device) {
+  return reinterpret_cast<const Device*>(native(device)->next);
+}
+const char* device_name(const Device* device) {
+  return native(device)->name;
+}
+const char* device_description(const Device* device) {
+  return native(device)->description;
+}
 
-const char* adapter_name(Handle* handle) { return wpcap::remembered_name(native(handle)); }
+const char* adapter_name(Handle* handle) {
+  return wpcap::remembered_name(native(handle));
+}
 
-Driver* driver(Handle* handle) { return wpcap::remembered_driver(native(handle)); }
+Driver* driver(Handle* handle) {
+  return wpcap::remembered_driver(native(handle));
+}
 
 const char* library_version() {
   const wpcap::Library* l = wpcap::library();

@@ -30,7 +30,8 @@ class DeviceDriver final : public capture::Driver {
 
   bool overlapped_result(void* overlapped, std::uint32_t* returned) override {
     DWORD count = 0;
-    const BOOL ok = GetOverlappedResult(device_, static_cast<OVERLAPPED*>(overlapped), &count, TRUE);
+    const BOOL ok =
+        GetOverlappedResult(device_, static_cast<OVERLAPPED*>(overlapped), &count, TRUE);
     *returned = count;
     return ok != 0;
   }
@@ -63,7 +64,8 @@ class OidRequestDriver final : public capture::Driver {
     std::size_t length = std::min<std::size_t>(declared, size - kOidHeaderSize);
     const bool query = code == kQueryOid;
     SetLastError(ERROR_SUCCESS);
-    const int result = (query ? library_.oid_get : library_.oid_set)(handle_, oid, bytes + kOidHeaderSize, &length);
+    const int result = (query ? library_.oid_get : library_.oid_set)(
+        handle_, oid, bytes + kOidHeaderSize, &length);
     if (result != 0) {
       // The library reports failure without an error code of its own; keep
       // the one its driver call left, but never a code that means "pending".
@@ -71,7 +73,9 @@ class OidRequestDriver final : public capture::Driver {
       SetLastError(error != ERROR_SUCCESS && error != ERROR_IO_PENDING ? error : ERROR_GEN_FAILURE);
       return false;
     }
-    *returned = query ? static_cast<std::uint32_t>(std::min<std::size_t>(length, size - kOidHeaderSize)) : 0;
+    *returned =
+        query ? static_cast<std::uint32_t>(std::min<std::size_t>(length, size - kOidHeaderSize))
+              : 0;
     return true;
   }
 

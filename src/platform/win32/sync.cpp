@@ -14,18 +14,34 @@ CRITICAL_SECTION* native(CriticalSection* lock) {
 }
 }  // namespace
 
-void lock_init(CriticalSection* lock) { InitializeCriticalSection(native(lock)); }
-void lock_delete(CriticalSection* lock) { DeleteCriticalSection(native(lock)); }
-void lock_enter(CriticalSection* lock) { EnterCriticalSection(native(lock)); }
-bool lock_try_enter(CriticalSection* lock) { return TryEnterCriticalSection(native(lock)) != 0; }
-void lock_leave(CriticalSection* lock) { LeaveCriticalSection(native(lock)); }
+void lock_init(CriticalSection* lock) {
+  InitializeCriticalSection(native(lock));
+}
+void lock_delete(CriticalSection* lock) {
+  DeleteCriticalSection(native(lock));
+}
+void lock_enter(CriticalSection* lock) {
+  EnterCriticalSection(native(lock));
+}
+bool lock_try_enter(CriticalSection* lock) {
+  return TryEnterCriticalSection(native(lock)) != 0;
+}
+void lock_leave(CriticalSection* lock) {
+  LeaveCriticalSection(native(lock));
+}
 
 EventHandle event_create_signalled() {
   return CreateEventA(nullptr, /*bManualReset=*/FALSE, /*bInitialState=*/TRUE, nullptr);
 }
 
-bool event_try_take(EventHandle event) { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
-void event_set(EventHandle event) { SetEvent(event); }
-void event_close(EventHandle event) { CloseHandle(event); }
+bool event_try_take(EventHandle event) {
+  return WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+}
+void event_set(EventHandle event) {
+  SetEvent(event);
+}
+void event_close(EventHandle event) {
+  CloseHandle(event);
+}
 
 }  // namespace pkdv::sys

@@ -19,8 +19,12 @@ bool query_version(VersionInfo* out) {
   return true;
 }
 
-std::uint32_t last_error() { return GetLastError(); }
-void set_last_error(std::uint32_t code) { SetLastError(code); }
+std::uint32_t last_error() {
+  return GetLastError();
+}
+void set_last_error(std::uint32_t code) {
+  SetLastError(code);
+}
 
 void copy_text(char* destination, const char* source, int limit) {
   lstrcpynA(destination, source, limit);

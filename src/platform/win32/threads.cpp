@@ -10,7 +10,8 @@ namespace pkdv::sys {
 namespace {
 
 // The right to queue calls, to wait for the thread's end, and to ask its id.
-constexpr DWORD kHeldThreadAccess = THREAD_SET_CONTEXT | SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION;
+constexpr DWORD kHeldThreadAccess =
+    THREAD_SET_CONTEXT | SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION;
 
 // ApcRoutine uses the compiler's default convention, while the system calls
 // an APC routine as PAPCFUNC (__stdcall on 32-bit). A small record carries the
@@ -29,17 +30,25 @@ void NTAPI run_queued_call(ULONG_PTR record) {
 
 }  // namespace
 
-ThreadId current_thread_id() { return GetCurrentThreadId(); }
+ThreadId current_thread_id() {
+  return GetCurrentThreadId();
+}
 
 ThreadHandle thread_open_current() {
   return OpenThread(kHeldThreadAccess, FALSE, GetCurrentThreadId());
 }
 
-ThreadHandle thread_open(ThreadId id) { return OpenThread(THREAD_SET_CONTEXT, FALSE, id); }
+ThreadHandle thread_open(ThreadId id) {
+  return OpenThread(THREAD_SET_CONTEXT, FALSE, id);
+}
 
-void thread_close(ThreadHandle thread) { CloseHandle(thread); }
+void thread_close(ThreadHandle thread) {
+  CloseHandle(thread);
+}
 
-bool thread_has_ended(ThreadHandle thread) { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }
+bool thread_has_ended(ThreadHandle thread) {
+  return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+}
 
 bool thread_queue_apc(ThreadHandle thread, ApcRoutine routine, std::uintptr_t parameter) {
   auto* call = new (std::nothrow) QueuedCall{routine, parameter};
@@ -54,8 +63,12 @@ bool thread_queue_apc(ThreadHandle thread, ApcRoutine routine, std::uintptr_t pa
   return true;
 }
 
-std::uint32_t wait_alertable(std::uint32_t milliseconds) { return SleepEx(milliseconds, TRUE); }
+std::uint32_t wait_alertable(std::uint32_t milliseconds) {
+  return SleepEx(milliseconds, TRUE);
+}
 
-void sleep_ms(std::uint32_t milliseconds) { Sleep(milliseconds); }
+void sleep_ms(std::uint32_t milliseconds) {
+  Sleep(milliseconds);
+}
 
 }  // namespace pkdv::sys

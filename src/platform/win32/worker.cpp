@@ -56,11 +56,11 @@ namespace pkdv::sys {
 
 struct Worker {
   WorkerBody body = nullptr;
-  HANDLE thread = nullptr;     // from _beginthreadex, kept to queue the exit
+  HANDLE thread = nullptr;  // from _beginthreadex, kept to queue the exit
   DWORD thread_id = 0;
-  HANDLE stop = nullptr;       // manual reset: the body must return
-  HANDLE parked = nullptr;     // manual reset: the thread has left our code
-  volatile LONG started = 0;   // the thread is past the loader's start-up
+  HANDLE stop = nullptr;      // manual reset: the body must return
+  HANDLE parked = nullptr;    // manual reset: the thread has left our code
+  volatile LONG started = 0;  // the thread is past the loader's start-up
 };
 
 namespace {
@@ -80,7 +80,8 @@ Worker* starting_worker = nullptr;
 // slot in both widths, read as the exit code 0.
 PAPCFUNC system_exit_thread() {
   HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-  return reinterpret_cast<PAPCFUNC>(reinterpret_cast<void (*)()>(GetProcAddress(kernel32, "ExitThread")));
+  return reinterpret_cast<PAPCFUNC>(
+      reinterpret_cast<void (*)()>(GetProcAddress(kernel32, "ExitThread")));
 }
 
 void close_handles(Worker* w, bool thread_parked) {
@@ -100,7 +101,9 @@ unsigned __stdcall run_worker(void* argument) {
 
 }  // namespace
 
-void worker_use_loader_notifications() { loader_notifies = true; }
+void worker_use_loader_notifications() {
+  loader_notifies = true;
+}
 
 void worker_note_thread_attach() {
   if (starting_worker && starting_worker->thread_id == GetCurrentThreadId()) {
@@ -119,7 +122,8 @@ Worker* worker_start(WorkerBody body) {
     unsigned id = 0;
     // Suspended until its id is recorded, so the thread-attach hook can
     // recognise it.
-    w->thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, run_worker, w, CREATE_SUSPENDED, &id));
+    w->thread =
+        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, run_worker, w, CREATE_SUSPENDED, &id));
     if (w->thread) {
       w->thread_id = id;
       starting_worker = w;

@@ -45,19 +45,20 @@ struct pcap_rmtauth {
 
 // All exports of wpcap.dll use the C calling convention.
 using pcap_open_fn = pcap_t*(__cdecl*)(const char* source, int snaplen, int flags, int read_timeout,
-                                        pcap_rmtauth* auth, char* errbuf);
+                                       pcap_rmtauth* auth, char* errbuf);
 using pcap_close_fn = void(__cdecl*)(pcap_t*);
 using pcap_next_ex_fn = int(__cdecl*)(pcap_t*, pcap_pkthdr**, const unsigned char**);
 using pcap_sendpacket_fn = int(__cdecl*)(pcap_t*, const unsigned char*, int);
 using pcap_setfilter_fn = int(__cdecl*)(pcap_t*, bpf_program*);
 using pcap_setnonblock_fn = int(__cdecl*)(pcap_t*, int, char* errbuf);
-using pcap_findalldevs_ex_fn = int(__cdecl*)(const char* source, pcap_rmtauth* auth, pcap_if_t** list,
-                                             char* errbuf);
+using pcap_findalldevs_ex_fn = int(__cdecl*)(const char* source, pcap_rmtauth* auth,
+                                             pcap_if_t** list, char* errbuf);
 using pcap_freealldevs_fn = void(__cdecl*)(pcap_if_t*);
 using pcap_lib_version_fn = const char*(__cdecl*)();
 using pcap_geterr_fn = char*(__cdecl*)(pcap_t*);
 // libpcap >= 1.8 on Windows (Npcap): OID requests through the library.
-using pcap_oid_request_fn = int(__cdecl*)(pcap_t*, std::uint32_t oid, void* data, std::size_t* length);
+using pcap_oid_request_fn = int(__cdecl*)(pcap_t*, std::uint32_t oid, void* data,
+                                          std::size_t* length);
 
 inline constexpr int kErrorBufferSize = 256;  // PCAP_ERRBUF_SIZE
 

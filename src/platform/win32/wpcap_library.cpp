@@ -24,7 +24,8 @@ HMODULE load_module() {
   const UINT length = GetSystemDirectoryW(path, MAX_PATH);
   if (length > 0 && length < MAX_PATH) {
     std::wcscpy(path + length, L"\\Npcap\\wpcap.dll");
-    if (HMODULE module = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)) return module;
+    if (HMODULE module = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH))
+      return module;
   }
   return LoadLibraryExW(L"wpcap.dll", nullptr, 0);
 }
@@ -40,7 +41,8 @@ bool resolve(HMODULE module, const char* name, Function* out, bool required) {
 BOOL CALLBACK load_once(INIT_ONCE*, void*, void**) {
   HMODULE module = load_module();
   if (!module) {
-    std::snprintf(failure, sizeof failure, "wpcap.dll could not be loaded (error %lu)", GetLastError());
+    std::snprintf(failure, sizeof failure, "wpcap.dll could not be loaded (error %lu)",
+                  GetLastError());
     return TRUE;
   }
   Library& l = loaded;
@@ -76,7 +78,9 @@ bool version_honours_read_timeout(const char* version) {
   return starts_with(version, "WinPcap version ") || starts_with(version, "Npcap version ");
 }
 
-bool version_has_adapter_object(const char* version) { return starts_with(version, "WinPcap version 4."); }
+bool version_has_adapter_object(const char* version) {
+  return starts_with(version, "WinPcap version 4.");
+}
 
 const Library* library() {
   InitOnceExecuteOnce(&once, load_once, nullptr, nullptr);
