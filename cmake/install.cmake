@@ -13,6 +13,9 @@ include(CMakePackageConfigHelpers)
 include(${CMAKE_CURRENT_LIST_DIR}/version_resource.cmake)
 
 set(PKDV_INSTALL_CMAKEDIR lib/cmake/pkdv)
+# Installing and packing take what is built and never start a build of the
+# whole tree (tests included): build the lane first, as the README says.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 install(TARGETS pkdv EXPORT pkdvTargets
   RUNTIME DESTINATION bin

@@ -10,9 +10,11 @@
 #          build; run under the emulator when one is given (win64 under Wine);
 #          the documented read example builds.
 #
+# Both: the release archive that CPack makes holds exactly the installed tree.
+#
 # Environment (set by ctest): BUILD_DIR SOURCE_DIR WORK_DIR VERSION DESCRIPTION
-#   SYSTEM (linux|windows) C_COMPILER OBJDUMP TOOLCHAIN_FILE EMULATOR
-#   HAVE_CAPTURE_APP (0|1)
+#   SYSTEM (linux|windows) POINTER_BITS C_COMPILER OBJDUMP CPACK TOOLCHAIN_FILE
+#   EMULATOR HAVE_CAPTURE_APP (0|1)
 set -euo pipefail
 
 fail() {
@@ -47,6 +49,24 @@ ls "$prefix"/lib/cmake/pkdv/pkdvTargets-*.cmake >/dev/null || fail "no per-confi
 cmp -s "$prefix/include/pkdv.h" "$SOURCE_DIR/include/pkdv.h" || fail "installed pkdv.h differs"
 grep -q "PACKAGE_VERSION \"$VERSION\"" "$prefix/lib/cmake/pkdv/pkdvConfigVersion.cmake" ||
   fail "CMake version file does not say $VERSION"
+
+# The release archive holds that same tree under one top directory named
+# after the version and the system.
+if [[ $SYSTEM == linux ]]; then
+  system_name=linux-$(uname -m)
+  archive_type=tar.gz
+else
+  system_name=win$POINTER_BITS
+  archive_type=zip
+fi
+top=pkdv-$VERSION-$system_name
+(cd "$BUILD_DIR" && "$CPACK" -B "$WORK_DIR/archive" >"$WORK_DIR/cpack.log" 2>&1) || fail "cpack: $(cat "$WORK_DIR/cpack.log")"
+archive=$WORK_DIR/archive/$top.$archive_type
+[[ -f $archive ]] || fail "cpack made $(ls "$WORK_DIR/archive"), not $top.$archive_type"
+in_archive=$(cmake -E tar tf "$archive" | grep -v '/$' | sort)
+in_prefix=$(cd "$prefix" && find . \( -type f -o -type l \) | sed "s|^\.|$top|" | sort)
+[[ $in_archive == "$in_prefix" ]] ||
+  fail "$top.$archive_type differs from the installed tree:"$'\n'"$(diff <(echo "$in_prefix") <(echo "$in_archive"))"
 
 consumer=$SOURCE_DIR/tests/package/consumer
 cmake_args=(-S "$consumer" -B "$WORK_DIR/consumer-cmake" -DCMAKE_BUILD_TYPE=Release
