@@ -67,6 +67,7 @@ in_archive=$(cmake -E tar tf "$archive" | grep -v '/$' | sort)
 in_prefix=$(cd "$prefix" && find . \( -type f -o -type l \) | sed "s|^\.|$top|" | sort)
 [[ $in_archive == "$in_prefix" ]] ||
   fail "$top.$archive_type differs from the installed tree:"$'\n'"$(diff <(echo "$in_prefix") <(echo "$in_archive"))"
+(cd "$WORK_DIR" && cmake -E tar xf "$archive") || fail "cannot unpack $top.$archive_type"
 
 consumer=$SOURCE_DIR/tests/package/consumer
 cmake_args=(-S "$consumer" -B "$WORK_DIR/consumer-cmake" -DCMAKE_BUILD_TYPE=Release
@@ -125,6 +126,10 @@ if [[ $SYSTEM == linux ]]; then
     $(pkg-config --cflags --libs pkdv) -o "$WORK_DIR/list-adapters-pc" ||
     fail "pkg-config build of the consumer"
   run_consumer pkg-config 1 env LD_LIBRARY_PATH="$(pkg-config --variable=libdir pkdv)" "$WORK_DIR/list-adapters-pc"
+  # An unpacked tarball describes itself where it lies, not where it was made.
+  unpacked_lib=$(PKG_CONFIG_PATH=$WORK_DIR/$top/lib/pkgconfig pkg-config --variable=libdir pkdv)
+  [[ $(realpath "$unpacked_lib") == $(realpath "$WORK_DIR/$top/lib") ]] ||
+    fail "pkdv.pc of the unpacked tarball points to $unpacked_lib"
 
   # The documented read example, run on the installed sample savefile: ten
   # reads posted, filled by the poller and handed back in this thread, in order.
@@ -142,8 +147,11 @@ if [[ $SYSTEM == linux ]]; then
     echo "documented read example: 10 frames handed back in order"
   fi
 else
-  cmake -DDLL="$prefix/bin/pkdv.dll" -DVERSION="$VERSION" -DDESCRIPTION="$DESCRIPTION" \
-    -P "$SOURCE_DIR/tests/package/check_version_resource.cmake"
+  # The archive's DLL is stripped: its resources must survive that.
+  for dll in "$prefix/bin/pkdv.dll" "$WORK_DIR/$top/bin/pkdv.dll"; do
+    cmake -DDLL="$dll" -DVERSION="$VERSION" -DDESCRIPTION="$DESCRIPTION" \
+      -P "$SOURCE_DIR/tests/package/check_version_resource.cmake"
+  done
 
   # Users of the zip have no mingw runtime: nothing shipped may need one.
   for binary in "$prefix"/bin/*.dll "$prefix"/bin/*.exe; do
