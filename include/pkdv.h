@@ -4,8 +4,8 @@
  * Fourteen plain functions: list adapters, open and close them, install BPF
  * filters, send frames, pass NDIS OID queries and sets to the adapter, and post
  * asynchronous one-frame reads whose completion routines run later in the
- * posting thread while it waits alertably. docs/api.md follows a read from
- * post to routine, with a complete example for Windows and for POSIX.
+ * posting thread while it waits alertably. docs/api.md in the source tree
+ * follows a read from post to routine, with an example for Windows and POSIX.
  *
  * Threads: every function may be called from any thread, except that one
  * enumeration (first, then next calls) must be driven by one thread at a time.
