@@ -38,7 +38,7 @@ std::uint8_t* build_oid_buffer(const NdisRequestRecord& request) {
   auto* buffer = new (std::nothrow) std::uint8_t[std::size_t{length} + kOidAllocationExtra]();
   if (buffer == nullptr) return nullptr;
   std::memcpy(buffer, &request.oid, sizeof request.oid);
-  std::memcpy(buffer + 4, &length, sizeof length);
+  std::memcpy(buffer + sizeof request.oid, &length, sizeof length);
   if (length != 0) std::memcpy(buffer + kOidHeaderSize, request.information_buffer, length);
   return buffer;
 }
