@@ -20,12 +20,22 @@ void load() {
 void unload(bool process_exiting) {
   // The poller walks the thread table and calls into the capture library: it
   // must be out of both before either goes away.
-  if (poller) {
-    sys::worker_stop(poller, process_exiting);
-    poller = nullptr;
+  const bool poller_stopped = !poller || sys::worker_stop(poller, process_exiting);
+  poller = nullptr;
+  if (process_exiting) {
+    // The platform has ended the poller, perhaps inside a pass, and may have
+    // detached the capture library already: free only what can be taken
+    // without waiting, and leave the rest to the end of the process.
+    engine::clear_map(true);
+    return;
+  }
+  if (!poller_stopped) {
+    // A poller that did not stop may still be inside a pass: tearing the
+    // state down under it would be a use after free. Leaking it is safe.
+    return;
   }
   release_adapter_list();
-  engine::clear_map(process_exiting);
+  engine::clear_map(false);
   engine::destroy_state();
 }
 

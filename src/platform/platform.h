@@ -89,11 +89,13 @@ Worker* worker_start(WorkerBody body);
 // The worker's pause between passes: waits up to `milliseconds` and returns
 // true as soon as a stop has been asked for (the body must then return).
 bool worker_pause(Worker* self, std::uint32_t milliseconds);
-// Asks the worker to stop and returns once it can no longer touch the
-// library's state or run the library's code, so the caller may tear the state
-// down and the code may be unmapped. `process_exiting`: the process is ending
-// and the platform may already have ended the thread; never wait for it then.
-// Frees the Worker.
-void worker_stop(Worker* worker, bool process_exiting);
+// Asks the worker to stop and frees the Worker. Returns true once the thread
+// can no longer touch the library's state or run the library's code, so the
+// caller may tear the state down and the code may be unmapped; false when that
+// cannot be known (the thread did not stop within a bound, or had to be
+// killed where it stood): the state must then be left alone. With
+// `process_exiting` the platform may already have ended the thread, maybe
+// inside a pass; nothing is waited for and the result is false.
+bool worker_stop(Worker* worker, bool process_exiting);
 
 }  // namespace pkdv::sys

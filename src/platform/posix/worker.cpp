@@ -55,7 +55,7 @@ bool worker_pause(Worker* self, std::uint32_t milliseconds) {
   return self->wake.wait_for(lock, std::chrono::milliseconds(milliseconds), stop_asked);
 }
 
-void worker_stop(Worker* worker, bool process_exiting) {
+bool worker_stop(Worker* worker, bool process_exiting) {
   {
     std::lock_guard lock(worker->mutex);
     worker->stop_asked = true;
@@ -73,12 +73,13 @@ void worker_stop(Worker* worker, bool process_exiting) {
   }
   if (joined) {
     delete worker;
-    return;
+    return true;
   }
   // The thread may still be running and will read *worker in worker_pause on
   // its way out: freeing it now could crash the process, so it is left
   // allocated for good. Detached, the thread's own resources go when it ends.
   pthread_detach(worker->thread);
+  return false;
 }
 
 }  // namespace pkdv::sys

@@ -140,13 +140,14 @@ bool worker_pause(Worker* self, std::uint32_t milliseconds) {
   return WaitForSingleObject(self->stop, milliseconds) == WAIT_OBJECT_0;
 }
 
-void worker_stop(Worker* w, bool process_exiting) {
+bool worker_stop(Worker* w, bool process_exiting) {
   if (starting_worker == w) starting_worker = nullptr;
-  if (process_exiting) return;
+  if (process_exiting) return false;
   SetEvent(w->stop);
   const bool started = InterlockedCompareExchange(&w->started, 0, 0) != 0;
   const auto exit_by_apc = [w] { QueueUserAPC(system_exit_thread(), w->thread, 0); };
   bool parked = false;
+  bool out_of_our_code = true;
   if (!started && loader_notifies) {
     exit_by_apc();  // still in the loader's start-up: ends before our code
   } else {
@@ -159,12 +160,15 @@ void worker_stop(Worker* w, bool process_exiting) {
       case WAIT_OBJECT_0 + 1:  // someone else ended it already
         break;
       default:
+        // Killed where it stood, perhaps holding the engine's lock.
         TerminateThread(w->thread, 0);
+        out_of_our_code = false;
         break;
     }
   }
   close_handles(w, parked);
   delete w;
+  return out_of_our_code;
 }
 
 }  // namespace pkdv::sys
