@@ -19,11 +19,11 @@ namespace {
 // How long one wait lasts at most: the delay before Ctrl-C is noticed.
 constexpr uint32_t kWaitMilliseconds = 100;
 
-std::vector<uint8_t> compiled_filter(const std::string& expression) {
+std::vector<uint8_t> compiled_filter(const std::string& expression, const std::string& source) {
   try {
-    return compile_filter(expression);
-  } catch (const PcapToolError& error) {
-    throw PcapToolError("bad filter '" + expression + "': " + error.what());
+    return compile_filter(expression, source);
+  } catch (const FilterError& error) {
+    throw FilterError("bad filter '" + expression + "': " + error.what());
   }
 }
 
@@ -32,15 +32,15 @@ std::vector<uint8_t> compiled_filter(const std::string& expression) {
 int run_capture(const Options& options) {
   // A bad filter is reported whatever the source; the savefile is created only once the
   // source is open.
-  std::vector<uint8_t> filter;
-  if (options.filter) filter = compiled_filter(*options.filter);
   std::string source = options.adapter ? *options.adapter : sample_source();
+  std::vector<uint8_t> filter;
+  if (options.filter) filter = compiled_filter(*options.filter, source);
   OpenAdapter adapter(source);
   if (options.filter &&
       !PKDV_SetBPFProgram(adapter.handle(), filter.data(), static_cast<uint32_t>(filter.size())))
     throw AdapterError("the adapter refused the filter '" + *options.filter + "'");
   std::optional<SavefileWriter> savefile;
-  if (options.write_path) savefile.emplace(*options.write_path);
+  if (options.write_path) savefile.emplace(*options.write_path, source);
 
   RunTally tally;
   auto on_frame = [&](const PacketBuffer& buffer) {

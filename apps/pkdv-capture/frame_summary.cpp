@@ -52,18 +52,18 @@ std::string tcp_flags(uint8_t flags) {
 
 // `segment` holds what was captured of the transport header and payload; `length` is the
 // length the network header declares for them.
-std::string transport_summary(uint8_t protocol, Bytes segment, size_t length) {
+std::string transport_summary(uint8_t protocol, Bytes segment, unsigned length) {
   switch (protocol) {
     case kProtoTcp: {
       if (segment.size() < 20) return std::string("TCP") + kTruncated;
-      size_t header = (segment[12] >> 4) * 4u;
-      size_t payload = length > header ? length - header : 0;
+      unsigned header = (segment[12] >> 4) * 4u;
+      unsigned payload = length > header ? length - header : 0;
       return format("TCP %u > %u ", be16(segment, 0), be16(segment, 2)) + tcp_flags(segment[13]) +
-             format(" len %zu", payload);
+             format(" len %u", payload);
     }
     case kProtoUdp:
       if (segment.size() < 8) return std::string("UDP") + kTruncated;
-      return format("UDP %u > %u len %zu", be16(segment, 0), be16(segment, 2),
+      return format("UDP %u > %u len %u", be16(segment, 0), be16(segment, 2),
                     length > 8 ? length - 8 : 0);
     case kProtoIcmp:
     case kProtoIcmpv6: {
@@ -92,22 +92,22 @@ std::string transport_summary(uint8_t protocol, Bytes segment, size_t length) {
       return format("%s type %u code %u", name, type, segment[1]);
     }
     default:
-      return format("protocol %u len %zu", protocol, length);
+      return format("protocol %u len %u", protocol, length);
   }
 }
 
 std::string ipv4_summary(Bytes packet) {
   if (packet.size() < 20) return std::string("IPv4") + kTruncated;
-  size_t header = (packet[0] & 0x0F) * 4u;
+  unsigned header = (packet[0] & 0x0F) * 4u;
   std::string text =
       "IPv4 " + ipv4_text(packet.subspan<12, 4>()) + " > " + ipv4_text(packet.subspan<16, 4>());
-  if (header < 20) return text + format(", bad header length %zu", header);
-  size_t total = be16(packet, 2);
-  size_t length = total > header ? total - header : 0;
+  if (header < 20) return text + format(", bad header length %u", header);
+  unsigned total = be16(packet, 2);
+  unsigned length = total > header ? total - header : 0;
   unsigned fragment_offset = (be16(packet, 6) & 0x1FFF) * 8u;
   if (fragment_offset != 0)
-    return text + format(", fragment of protocol %u offset %u len %zu", packet[9], fragment_offset,
-                         length);
+    return text +
+           format(", fragment of protocol %u offset %u len %u", packet[9], fragment_offset, length);
   if (packet.size() < header) return text + kTruncated;
   bool more_fragments = be16(packet, 6) & 0x2000;
   return text + ", " + transport_summary(packet[9], packet.subspan(header), length) +
@@ -159,7 +159,7 @@ std::string summarize_frame(Bytes frame) {
       return text + ", " + arp_summary(payload);
     default:
       if (type <= kMaxLengthField) return text + format(", 802.3 length %u", type);
-      return text + format(", ethertype 0x%04x len %zu", type, payload.size());
+      return text + format(", ethertype 0x%04x len %u", type, unsigned(payload.size()));
   }
 }
 

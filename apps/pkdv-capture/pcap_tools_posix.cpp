@@ -16,12 +16,12 @@ struct DeadHandle {
 
 }  // namespace
 
-std::vector<uint8_t> compile_filter(const std::string& expression) {
+std::vector<uint8_t> compile_filter(const std::string& expression, const std::string&) {
   DeadHandle dead;
   if (!dead.handle) throw PcapToolError("the capture library cannot compile filters");
   bpf_program program{};
   if (pcap_compile(dead.handle, &program, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0)
-    throw PcapToolError(pcap_geterr(dead.handle));
+    throw FilterError(pcap_geterr(dead.handle));
   static_assert(sizeof(bpf_insn) == kBpfInstructionSize);
   std::vector<uint8_t> instructions(program.bf_len * kBpfInstructionSize);
   std::memcpy(instructions.data(), program.bf_insns, instructions.size());
@@ -34,7 +34,8 @@ struct SavefileWriter::State {
   pcap_dumper_t* dumper = nullptr;
 };
 
-SavefileWriter::SavefileWriter(const std::string& path) : state_(std::make_unique<State>()) {
+SavefileWriter::SavefileWriter(const std::string& path, const std::string&)
+    : state_(std::make_unique<State>()) {
   if (!state_->dead.handle) throw PcapToolError("the capture library cannot write savefiles");
   state_->dumper = pcap_dump_open(state_->dead.handle, path.c_str());
   if (!state_->dumper)

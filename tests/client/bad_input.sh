@@ -49,8 +49,9 @@ expect 2 "--list takes no -i" "$@" --list -i x
 expect 1 "cannot open adapter 'pkdv-no-such-adapter'" "$@" -i pkdv-no-such-adapter -c 1
 expect 1 "cannot open adapter 'pkdv-no-such-adapter'" "$@" --info -i pkdv-no-such-adapter
 expect 1 "cannot open savefile $work/missing.pcap" "$@" -i "file://$work/missing.pcap"
-expect 1 "bad filter 'udp and \(\(': " "$@" -f "udp and ((" -i pkdv-no-such-adapter
-expect 1 "bad filter 'ether host nonsense': " "$@" -f "ether host nonsense"
+# A capture library without dead handles (Wine's) compiles only with an adapter open.
+expect 1 "bad filter 'udp and \(\(': |filtering needs an adapter" "$@" -f "udp and ((" -i pkdv-no-such-adapter
+expect 1 "bad filter 'ether host nonsense': |filtering needs an adapter" "$@" -f "ether host nonsense"
 expect 1 "cannot open $work/missing.pcap" "$@" --send "$work/missing.pcap" -i pkdv-no-such-adapter
 # Where the sample cannot be opened (a capture library without savefile support), that is the
 # one error reported instead.

@@ -5,6 +5,7 @@
 #   - the frames pkdv-capture -w saves equal tshark's, byte for byte and in order;
 #   - with a filter expression, it keeps exactly the frames tshark's same filter keeps;
 #   - --send puts every frame of the sample on the wire, as tshark on the peer sees them;
+#   - --info answers, a bad filter expression is refused;
 #   - Ctrl-C ends a capture cleanly (without a runner only: Wine gets no signal through).
 #
 #   live.sh NETNS_RUN SAMPLE.pcap [RUNNER...] PROGRAM   (RUNNER: e.g. cmake/wine-run.sh)
@@ -46,19 +47,22 @@ trap cleanup EXIT
 
 failures=0 passed=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-pass() { echo "ok: $*"; passed=$((passed + 1)); }
+pass() { echo "ok: $* (${SECONDS}s)"; passed=$((passed + 1)); }
 
 frames_in() { tshark -r "$1" 2>/dev/null | wc -l; }
 
-# Capture sockets bound to INTERFACE (tshark's dumpcap and pkdv-capture each hold one).
-capturers_on() { ss -0 -H 2>/dev/null | grep -c ":$1 "; }
+# Capture sockets bound to INTERFACE: tshark's (its dumpcap's) and the others (pkdv-capture).
+sockets_on() { ss -0 -H -p 2>/dev/null | grep ":$1 "; }
 
-wait_for_capturers() {  # INTERFACE COUNT
+wait_for_capturers() {  # INTERFACE TSHARKS CLIENTS
   for _ in $(seq 300); do
-    (($(capturers_on "$1") >= $2)) && return 0
+    local tsharks clients
+    tsharks=$(sockets_on "$1" | grep -c '"dumpcap"')
+    clients=$(sockets_on "$1" | grep -vc '"dumpcap"')
+    ((tsharks >= $2 && clients >= $3)) && return 0
     sleep 0.1
   done
-  echo "timed out waiting for $2 capturers on $1"
+  echo "timed out waiting for $2 tshark and $3 other capturers on $1"
   return 1
 }
 
@@ -93,7 +97,7 @@ start_tshark all pkdv0 -c "$sample_frames"
 tshark_pid=$!
 client -i "$adapter" -c "$sample_frames" -q -w "$work/all-pkdv.pcap" >"$work/all.out" 2>&1 &
 client_pid=$!
-wait_for_capturers pkdv0 2 && replay
+wait_for_capturers pkdv0 1 1 && replay
 wait "$client_pid"
 client_status=$?
 wait "$tshark_pid"
@@ -113,7 +117,7 @@ fi
 filter="udp or arp or icmp6 or (vlan and icmp)"
 start_tshark kept pkdv0 -f "$filter"
 tshark_pid=$!
-wait_for_capturers pkdv0 1 && replay
+wait_for_capturers pkdv0 1 0 && replay
 sleep 1
 kill -INT "$tshark_pid"
 wait "$tshark_pid"
@@ -124,7 +128,7 @@ tshark_pid=$!
 client -i "$adapter" -f "$filter" -c $((kept + 1)) -r 32 -q -w "$work/filtered-pkdv.pcap" \
   >"$work/filtered.out" 2>&1 &
 client_pid=$!
-wait_for_capturers pkdv0 2 && replay --loop=2
+wait_for_capturers pkdv0 1 1 && replay --loop=2
 wait "$client_pid"
 client_status=$?
 wait "$tshark_pid"
@@ -140,7 +144,7 @@ fi
 # 3. --send: every frame of the sample arrives on the peer.
 start_tshark sent pkdv1 -c "$sample_frames"
 tshark_pid=$!
-wait_for_capturers pkdv1 1
+wait_for_capturers pkdv1 1 0
 client -i "$adapter" --send "$sample" -q >"$work/send.out" 2>&1
 client_status=$?
 wait "$tshark_pid"
@@ -152,12 +156,34 @@ else
   tr -d '\r' <"$work/send.out"
 fi
 
-# 4. Ctrl-C while reads are outstanding on a silent link: a clean end and the summary.
+# 4. --info answers for the live adapter; on Linux the MAC address is the interface's own.
+client --info -i "$adapter" >"$work/info.out" 2>&1
+client_status=$?
+mac=$(tr -d '\r' <"$work/info.out" | awk '$1 == "OID_802_3_CURRENT_ADDRESS" && $2 ~ /:/ {print $2}')
+if [[ $client_status == 0 && $(grep -c "OID_" "$work/info.out") == 5 ]] &&
+  { $wine || [[ $mac == "$(cat /sys/class/net/pkdv0/address)" ]]; }; then
+  pass "--info: five NDIS answers${mac:+, MAC address $mac}"
+else
+  fail "--info (exit $client_status)"
+  tr -d '\r' <"$work/info.out"
+fi
+
+# 5. A filter expression the capture library refuses, on a live adapter.
+client -i "$adapter" -f "udp and ((" -c 1 >"$work/bad-filter.out" 2>&1
+client_status=$?
+if [[ $client_status == 1 ]] && grep -q "^pkdv-capture: bad filter 'udp and ((': " "$work/bad-filter.out"; then
+  pass "a bad filter expression: one line, exit 1"
+else
+  fail "bad filter expression (exit $client_status)"
+  tr -d '\r' <"$work/bad-filter.out"
+fi
+
+# 6. Ctrl-C while reads are outstanding on a silent link: a clean end and the summary.
 if ! $wine; then
   # Started directly, so that the signal reaches the program and not a wrapping shell.
   "${client[@]}" -i "$adapter" -r 16 >"$work/interrupted.out" 2>&1 &
   client_pid=$!
-  wait_for_capturers pkdv0 1 && sleep 0.3
+  wait_for_capturers pkdv0 0 1 && sleep 0.3
   kill -INT "$client_pid"
   wait "$client_pid"
   client_status=$?
