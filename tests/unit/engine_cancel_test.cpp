@@ -94,7 +94,7 @@ TEST_F(CancelTest, WalkGoesOnPastADestroyedRecord) {
   engine::poll_pass();
   high.deliver();
   EXPECT_EQ(log_.size(), 1u);
-  EXPECT_EQ(wanted->sequence, 0u);
+  EXPECT_EQ(wanted.sequence(), 0u);
 }
 
 TEST_F(CancelTest, RemovesOneReadPerRecordFromEveryThread) {

@@ -171,7 +171,7 @@ TEST_F(DeliveryTest, AThreadThatEndedIsClearedWithoutCallingItsRoutines) {
 
   EXPECT_TRUE(engine::state().table.empty());
   EXPECT_EQ(log_.size(), 0u);
-  EXPECT_EQ(waiting->sequence, 0u) << "the ended thread's read was not served";
+  EXPECT_EQ(waiting.sequence(), 0u) << "the ended thread's read was not served";
   EXPECT_EQ(engine::live_allocations(), 0);
 }
 
@@ -198,7 +198,7 @@ TEST_F(DeliveryTest, ClosingAnAdapterHandsItsPendingReadsBackAsFailures) {
   EXPECT_EQ(calls[1].context, 3u);
   EXPECT_EQ(calls[1].status, NDIS_STATUS_FAILURE);
   EXPECT_EQ(calls[2].context, 2u);
-  EXPECT_EQ(on_staying->sequence, 1u) << "retired reads consume no sequence number";
+  EXPECT_EQ(on_staying.sequence(), 1u) << "retired reads consume no sequence number";
 }
 
 }  // namespace

@@ -109,9 +109,10 @@ void EngineTest::SetUp() {
 }
 
 void EngineTest::TearDown() {
-  // Deliveries still queued to the test thread run now, while the state exists.
-  sys::wait_alertable(0);
+  // The tests' buffers are gone by now: tear the reads down without handing
+  // them back, then let deliveries still queued to this thread find nothing.
   engine::clear_map(false);
+  sys::wait_alertable(0);
   engine::destroy_state();
   engine::fail_allocation_after(0);
   EXPECT_EQ(engine::live_allocations(), 0) << "requests or records leaked";

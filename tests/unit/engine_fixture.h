@@ -104,6 +104,9 @@ class Buffer {
   PacketBuffer* get() { return reinterpret_cast<PacketBuffer*>(storage_.data()); }
   PacketBuffer* operator->() { return get(); }
   std::vector<std::uint8_t> data() { return {get()->data, get()->data + get()->captured_length}; }
+  // The 64-bit fields sit on 4-byte boundaries: read them by value.
+  std::uint64_t sequence() { return get()->sequence; }
+  std::uint64_t timestamp() { return get()->timestamp; }
 
  private:
   std::vector<std::uint8_t> storage_;

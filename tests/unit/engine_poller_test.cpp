@@ -47,7 +47,7 @@ TEST_F(PollerTest, ServesAsManyReadsAsFramesAreReadyAndOneDeliveryHandsThemBack)
   EXPECT_EQ(deliver_here(), sys::kWaitIoCompletion);
   ASSERT_EQ(log_.size(), 3u);
   EXPECT_EQ(log_.all()[2].context, 3u);
-  EXPECT_EQ(b3->sequence, 3u);
+  EXPECT_EQ(b3.sequence(), 3u);
 }
 
 TEST_F(PollerTest, FirstEmptyPollEndsTheRecordsTurnEvenIfOtherAdaptersHaveFrames) {
@@ -83,13 +83,13 @@ TEST_F(PollerTest, FillsLengthsSequenceAndTimestamp) {
   engine::poll_pass();
 
   EXPECT_EQ(exact->status, NDIS_STATUS_SUCCESS) << "a frame as long as the capacity is copied";
-  EXPECT_EQ(exact->sequence, 1u) << "the first frame after load is number 1";
-  EXPECT_EQ(exact->timestamp, 10'000'050u) << "1 s + 5 us in 100 ns units";
+  EXPECT_EQ(exact.sequence(), 1u) << "the first frame after load is number 1";
+  EXPECT_EQ(exact.timestamp(), 10'000'050u) << "1 s + 5 us in 100 ns units";
   EXPECT_EQ(exact.data(), frame(60, 9));
 
   EXPECT_EQ(short_by_one->status, NDIS_STATUS_INVALID_LENGTH);
-  EXPECT_EQ(short_by_one->sequence, 2u) << "a refused frame still takes a number";
-  EXPECT_EQ(short_by_one->timestamp, 20'000'000u);
+  EXPECT_EQ(short_by_one.sequence(), 2u) << "a refused frame still takes a number";
+  EXPECT_EQ(short_by_one.timestamp(), 20'000'000u);
   EXPECT_EQ(short_by_one->captured_length, 60u);
   EXPECT_EQ(short_by_one->wire_length, 60u);
   EXPECT_TRUE(std::all_of(short_by_one->data, short_by_one->data + 59,
@@ -97,10 +97,10 @@ TEST_F(PollerTest, FillsLengthsSequenceAndTimestamp) {
       << "the data area of a too-small buffer is not touched";
 
   EXPECT_EQ(failing->status, NDIS_STATUS_FAILURE);
-  EXPECT_EQ(failing->sequence, 0xDEADu) << "a capture error writes the status alone";
+  EXPECT_EQ(failing.sequence(), 0xDEADu) << "a capture error writes the status alone";
 
-  EXPECT_EQ(after->sequence, 3u) << "the error consumed no number";
-  EXPECT_EQ(after->timestamp, 30'000'000u + 9'999'990u);
+  EXPECT_EQ(after.sequence(), 3u) << "the error consumed no number";
+  EXPECT_EQ(after.timestamp(), 30'000'000u + 9'999'990u);
 
   deliver_here();
   auto calls = log_.all();
@@ -139,7 +139,7 @@ TEST_F(PollerTest, SequenceRunsAcrossAdaptersAndThreads) {
 
   engine::poll_pass();
 
-  std::vector<std::uint64_t> numbers{here->sequence, there->sequence, here_again->sequence};
+  std::vector<std::uint64_t> numbers{here.sequence(), there.sequence(), here_again.sequence()};
   std::sort(numbers.begin(), numbers.end());
   EXPECT_EQ(numbers, (std::vector<std::uint64_t>{1, 2, 3}));
   EXPECT_EQ(engine::frames_captured(), 3u);
@@ -159,7 +159,7 @@ TEST_F(PollerTest, ThreadsSharingAnAdapterTakeFramesLowestThreadIdFirst) {
 
   engine::poll_pass();
 
-  EXPECT_EQ(for_low->sequence, 1u);
+  EXPECT_EQ(for_low.sequence(), 1u);
   EXPECT_EQ(low.deliver(), sys::kWaitIoCompletion);
   EXPECT_EQ(high.deliver(), 0u);
   ASSERT_EQ(log_.size(), 1u);
@@ -168,7 +168,7 @@ TEST_F(PollerTest, ThreadsSharingAnAdapterTakeFramesLowestThreadIdFirst) {
   capture_.push_frame(a, frame(20, 2));
   engine::poll_pass();
   EXPECT_EQ(high.deliver(), sys::kWaitIoCompletion);
-  EXPECT_EQ(for_high->sequence, 2u);
+  EXPECT_EQ(for_high.sequence(), 2u);
 }
 
 TEST_F(PollerTest, APassVisitsAtMostTwentyRecordsIdleOnesIncluded) {
@@ -194,8 +194,8 @@ TEST_F(PollerTest, APassVisitsAtMostTwentyRecordsIdleOnesIncluded) {
 
   engine::poll_pass();
 
-  for (int i = 1; i < 20; ++i) EXPECT_NE((*buffers[i])->sequence, 0u) << "record " << i;
-  EXPECT_EQ((*buffers[20])->sequence, 0u) << "the 21st record is not served";
+  for (int i = 1; i < 20; ++i) EXPECT_NE(buffers[i]->sequence(), 0u) << "record " << i;
+  EXPECT_EQ(buffers[20]->sequence(), 0u) << "the 21st record is not served";
   for (auto& t : threads) t->deliver();
 }
 
