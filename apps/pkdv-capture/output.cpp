@@ -47,6 +47,12 @@ std::string utc_time_text(int64_t timestamp) {
 
 std::string frame_line(const PacketBuffer& buffer) {
   char head[96];
+  if (buffer.status == NDIS_STATUS_FAILURE) {
+    // A failed read carries nothing but its status; the other fields are a previous frame's.
+    std::snprintf(head, sizeof head, "%6s %-26s %11s %s", "-", "-", "-",
+                  status_name(buffer.status).c_str());
+    return head;
+  }
   std::snprintf(head, sizeof head, "%6llu %s %5u/%-5u %s", (unsigned long long)buffer.sequence,
                 utc_time_text(static_cast<int64_t>(buffer.timestamp)).c_str(),
                 buffer.captured_length, buffer.wire_length, status_name(buffer.status).c_str());

@@ -17,7 +17,8 @@ std::string status_name(uint32_t status);
 std::string utc_time_text(int64_t timestamp);
 
 // "seq time captured/wire status summary" for one completed read. The summary is built only
-// from the frame's bytes in the buffer, which exist only for NDIS_STATUS_SUCCESS.
+// from the frame's bytes in the buffer, which exist only for NDIS_STATUS_SUCCESS; a failed
+// read shows its status alone.
 std::string frame_line(const PacketBuffer& buffer);
 
 // Counts of one run, kept as frames are handed back.

@@ -89,6 +89,15 @@ TEST(FrameLine, OtherStatusesHaveNoSummary) {
             "     7 1970-01-01 00:00:00.000000  1514/1514  NDIS_STATUS_INVALID_LENGTH");
 }
 
+TEST(FrameLine, FailureShowsNoStaleFields) {
+  Buffer buffer(16);
+  PacketBuffer& b = buffer.get();
+  b.sequence = 9, b.timestamp = 10'000'000,
+  b.captured_length = b.wire_length = 60;  // earlier frame
+  b.status = NDIS_STATUS_FAILURE;
+  EXPECT_EQ(frame_line(b), "     - -                                    - NDIS_STATUS_FAILURE");
+}
+
 TEST(RunTally, CountsFramesBytesAndStatuses) {
   Buffer buffer(16);
   PacketBuffer& b = buffer.get();
