@@ -10,8 +10,13 @@ namespace pkdv::engine {
 
 struct ThreadRecord;
 
+// Requests are kept for reuse when their reads are over, so that a client
+// that posts its next read from a completion routine costs no heap traffic.
+// Both: the caller holds globalLock, which also guards the kept requests.
 ReadRequest* new_request();
 void free_request(ReadRequest* request);
+// Frees the kept requests (the engine's state is being destroyed).
+void drop_kept_requests();
 ThreadRecord* new_record();
 void free_record(ThreadRecord* record);
 

@@ -8,6 +8,9 @@
 // record's lock. The completed reads are therefore detached under the locks
 // and handed back after both are released, in the same order.
 //
+// The requests handed back are freed at the next look under globalLock, which
+// guards the requests kept for reuse.
+//
 // The token is given back only under globalLock after the completed queue was
 // seen empty, so a read the poller finishes while routines run is never left
 // behind: either it is in the queue when we look again (and handed back by
@@ -24,15 +27,19 @@ namespace pkdv::engine {
 
 namespace {
 
-void hand_back(ReadRequest* chain) {
+void hand_back(const ReadRequest* chain) {
+  for (const ReadRequest* request = chain; request; request = request->next) {
+    if (request->tag != kReceiveTag) continue;
+    Trace("APC Process packet %p\n", static_cast<const void*>(request));
+    const std::uint32_t status = request->buffer->status;
+    const std::uint32_t count = request->transferred ? *request->transferred : 0;
+    call_completion_routine(request->routine, status, count, request->context);
+  }
+}
+
+void free_chain(ReadRequest* chain) {
   while (ReadRequest* request = chain) {
     chain = request->next;
-    if (request->tag == kReceiveTag) {
-      Trace("APC Process packet %p\n", static_cast<void*>(request));
-      const std::uint32_t status = request->buffer->status;
-      const std::uint32_t count = request->transferred ? *request->transferred : 0;
-      call_completion_routine(request->routine, status, count, request->context);
-    }
     free_request(request);
   }
 }
@@ -45,10 +52,12 @@ void APCProc(std::uintptr_t) {
   if (!state_built()) return;
   const sys::ThreadId id = sys::current_thread_id();
   std::uint64_t serial = 0;
+  ReadRequest* handed_back = nullptr;
   for (;;) {
     ReadRequest* chain = nullptr;
     {
       NamedLock table_guard(&state().globalLock, "APCProc");
+      free_chain(handed_back);
       auto& table = state().table;
       auto entry = table.find(id);
       // The record this delivery was queued for may have been destroyed by a
@@ -69,6 +78,7 @@ void APCProc(std::uintptr_t) {
       chain = record->completed.detach_all();
     }
     hand_back(chain);
+    handed_back = chain;
   }
 }
 

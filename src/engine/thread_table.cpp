@@ -14,8 +14,12 @@ namespace {
 EngineState* engine_state = nullptr;
 }  // namespace
 
-EngineState& state() { return *engine_state; }
-bool state_built() { return engine_state != nullptr; }
+EngineState& state() {
+  return *engine_state;
+}
+bool state_built() {
+  return engine_state != nullptr;
+}
 
 void build_state() {
   engine_state = new EngineState;
@@ -24,6 +28,7 @@ void build_state() {
 
 void destroy_state() {
   if (!engine_state) return;
+  drop_kept_requests();
   sys::lock_delete(&engine_state->globalLock);
   delete engine_state;
   engine_state = nullptr;

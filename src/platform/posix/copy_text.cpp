@@ -1,3 +1,5 @@
+#include <cstring>
+
 #include "platform/platform.h"
 
 namespace pkdv::sys {
@@ -7,13 +9,11 @@ namespace pkdv::sys {
 // terminator); a missing source copies as the empty text.
 void copy_text(char* destination, const char* source, int limit) {
   if (!destination || limit <= 0) return;
-  int copied = 0;
-  if (source) {
-    for (; copied < limit - 1 && source[copied] != '\0'; ++copied) {
-      destination[copied] = source[copied];
-    }
-  }
-  destination[copied] = '\0';
+  // Every lock the engine takes copies its name through here: measure, then
+  // copy in one go rather than byte by byte.
+  const std::size_t length = source ? strnlen(source, static_cast<std::size_t>(limit) - 1) : 0;
+  if (length) std::memmove(destination, source, length);
+  destination[length] = '\0';
 }
 
 }  // namespace pkdv::sys

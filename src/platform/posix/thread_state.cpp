@@ -38,8 +38,7 @@ void mark_ended(ThreadState* state) {
 }
 
 bool has_ended(ThreadState* state) {
-  std::lock_guard lock(state->mutex);
-  return state->ended;
+  return state->ended.load(std::memory_order_acquire);
 }
 
 std::uint32_t wait_running_calls(ThreadState* state, std::uint32_t milliseconds) {

@@ -27,7 +27,9 @@ struct ThreadState {
   std::mutex mutex;
   std::condition_variable wake;
   std::deque<QueuedCall> calls;  // guarded by mutex
-  bool ended = false;            // guarded by mutex
+  // Written under mutex; has_ended reads it without, since the engine asks on
+  // every posted read.
+  std::atomic<bool> ended{false};
 };
 
 void retain(ThreadState* state);

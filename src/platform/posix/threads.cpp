@@ -11,7 +11,9 @@ namespace pkdv::sys {
 
 ThreadId current_thread_id() {
   // Registering here lets any thread that posts work be opened by id later.
-  current_thread_state();
+  // The id is the one taken at registration: asking the kernel again would
+  // cost a system call on every posted read.
+  if (const ThreadState* state = current_thread_state()) return state->id;
   return static_cast<ThreadId>(gettid());
 }
 
