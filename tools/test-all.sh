@@ -1,20 +1,28 @@
 #!/usr/bin/env bash
 # Builds and runs every test of every lane: Linux (plain, ASan+UBSan, TSan),
-# Windows i686 (the shipped DLL, checked statically) and Windows x86_64 (the
-# whole suite under Wine64). Usage: tools/test-all.sh [lane...]
+# Windows i686 (the shipped DLL, checked statically), Windows x86_64 (the
+# whole suite under Wine64) and the benchmarks' short mode (lane "bench": fails
+# on a build error or a crash, never on a timing). Usage: tools/test-all.sh [lane...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
 
 lanes=("$@")
-((${#lanes[@]})) || lanes=(linux linux-asan linux-tsan win32 win64)
+((${#lanes[@]})) || lanes=(linux linux-asan linux-tsan win32 win64 bench)
+
+run_lane() {
+  if [[ $1 == bench ]]; then
+    tools/bench.sh --short
+    return
+  fi
+  cmake --preset "$1" >/dev/null && cmake --build --preset "$1" && ctest --preset "$1"
+}
 
 status=0
 for lane in "${lanes[@]}"; do
   echo "=== lane $lane"
   start=$SECONDS
-  if cmake --preset "$lane" >/dev/null && cmake --build --preset "$lane" &&
-    ctest --preset "$lane"; then
+  if run_lane "$lane"; then
     echo "=== lane $lane passed in $((SECONDS - start)) s"
   else
     echo "=== lane $lane FAILED after $((SECONDS - start)) s"

@@ -76,6 +76,7 @@ void drop_kept_requests() {
   }
   kept_count = 0;
 }
+
 ThreadRecord* new_record() {
   return allocate<ThreadRecord>();
 }

@@ -1,0 +1,113 @@
+#!/usr/bin/env bash
+# Builds and runs the benchmark suite (bench/): the engine's cost per frame
+# next to bare libpcap, then the shared library's latency, throughput at the
+# pacing bound, idle cost and memory. Prints one table and writes JSON into
+# build/bench/results/ (one file per benchmark) and build/bench/results.json.
+#
+#   tools/bench.sh            full mode (a few minutes)
+#   tools/bench.sh --short    short mode (under two minutes; what CI runs)
+#
+# Live benchmarks run whole inside a private network namespace with its own
+# veth pair (tests/live/netns_run.sh), which needs root (or sudo). A missed
+# target is reported, never an error: only a build failure or a benchmark
+# that cannot run fails the script.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+mode=full
+case "${1:-}" in
+  "") ;;
+  --short) mode=short ;;
+  *)
+    echo "usage: $0 [--short]" >&2
+    exit 2
+    ;;
+esac
+
+if [[ $mode == full ]]; then
+  frames=200000 repeats=5 latency_frames=200 window=10 idle_window=10 checkpoints=10000,1000000
+else
+  frames=60000 repeats=1 latency_frames=20 window=2 idle_window=2 checkpoints=10000,100000
+fi
+
+tools/install-deps.sh
+build=build/bench
+cmake --preset linux -B "$build" -DPKDV_BUILD_BENCH=ON >/dev/null
+cmake --build "$build" -j2 --target pkdv_bench_savefile pkdv_bench_engine pkdv_bench_library
+
+as_root=()
+if [[ $(id -u) -ne 0 ]]; then
+  if sudo -n true 2>/dev/null; then
+    as_root=(sudo)
+  else
+    echo "bench: the live benchmarks need root for their network namespace" >&2
+    exit 1
+  fi
+fi
+
+results=$build/results
+mkdir -p "$results"
+rm -f "$results"/*.json
+log=$build/bench-output.txt
+: >"$log"
+bin=$build/bench
+savefile=$(realpath "$build")/bench-$frames.pcap
+netns=("${as_root[@]}" tests/live/netns_run.sh)
+
+run() {
+  "$@" 2>&1 | tee -a "$log"
+}
+
+start=$SECONDS
+[[ -s $savefile ]] || run "$bin/pkdv_bench_savefile" --out "$savefile" --frames "$frames"
+
+# 1. Engine cost per frame.
+run "$bin/pkdv_bench_engine" --savefile "$savefile" --repeats "$repeats" --work-dir "$build" \
+  --json "$results/engine.json"
+
+# 2. Latency, with 1 and with 20 client threads.
+for threads in 1 20; do
+  run "${netns[@]}" "$bin/pkdv_bench_library" latency --threads "$threads" \
+    --frames "$latency_frames" --json "$results/latency-$threads.json"
+done
+
+# 3. Throughput at the pacing bound: a savefile per thread, then a flooded live adapter.
+run "$bin/pkdv_bench_library" throughput --threads 20 --reads 64 --source "file://$savefile" \
+  --seconds "$window" --json "$results/throughput-savefile.json"
+run "${netns[@]}" "$bin/pkdv_bench_library" throughput --threads 20 --reads 64 \
+  --source pkdv0 --seconds "$window" --json "$results/throughput-live.json"
+# How the live source limits the rate when frames come slower (not a target).
+if [[ $mode == full ]]; then
+  for rate in 1000 2000 5000; do
+    run "${netns[@]}" "$bin/pkdv_bench_library" throughput --threads 20 --reads 64 \
+      --source pkdv0 --seconds "$window" --flood-rate "$rate" --probe \
+      --json "$results/throughput-live-probe-$rate.json"
+  done
+fi
+
+# 4. Idle cost: no reads, then 20 threads with a read pending on a quiet adapter.
+for threads in 0 20; do
+  run "${netns[@]}" "$bin/pkdv_bench_library" idle --threads "$threads" \
+    --seconds "$idle_window" --json "$results/idle-$threads.json"
+done
+
+# 5. Memory as reads are served.
+run "$bin/pkdv_bench_library" memory --threads 10 --reads 1000 --source "file://$savefile" \
+  --checkpoints "$checkpoints" --json "$results/memory.json"
+
+cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
+commit=$(git rev-parse --short HEAD 2>/dev/null || echo unknown)
+{
+  printf '{"date": "%s", "mode": "%s", "commit": "%s", ' "$(date -u +%Y-%m-%dT%H:%M:%SZ)" \
+    "$mode" "$commit"
+  printf '"machine": {"nproc": %s, "cpu": "%s", "kernel": "%s"}' "$(nproc)" "$cpu" "$(uname -r)"
+  for file in "$results"/*.json; do
+    printf ', "%s": %s' "$(basename "$file" .json)" "$(cat "$file")"
+  done
+  printf '}\n'
+} >"$build/results.json"
+
+echo
+echo "=== pkdv benchmarks ($mode mode, $(date -u +%Y-%m-%d), $(nproc) x $cpu, kernel $(uname -r))"
+grep '^TARGET' "$log" | sed 's/^TARGET /  /'
+echo "=== $((SECONDS - start)) s; tables above and in $log, JSON in $build/results.json"
