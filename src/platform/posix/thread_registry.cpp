@@ -9,9 +9,11 @@ ThreadState* ThreadRegistry::register_thread(ThreadId id) {
   if (closed_) return nullptr;
   if (!live_) live_ = new (std::nothrow) std::map<ThreadId, ThreadState*>;
   if (!live_) return nullptr;
-  auto* state = new (std::nothrow) ThreadState(id);
-  if (!state) return nullptr;
+  ThreadState* state = nullptr;
   try {
+    // Not a nothrow new: the state's queue of calls allocates in its
+    // constructor, and that failure must not escape either.
+    state = new ThreadState(id);
     auto [entry, inserted] = live_->try_emplace(id, state);
     if (!inserted) {
       // The thread that held this id is gone without having told us. Its
