@@ -1,18 +1,23 @@
 #!/usr/bin/env bash
 # Builds and runs every test of every lane: Linux (plain, ASan+UBSan, TSan),
 # Windows i686 (the shipped DLL, checked statically), Windows x86_64 (the
-# whole suite under Wine64) and the benchmarks' short mode (lane "bench": fails
-# on a build error or a crash, never on a timing). Usage: tools/test-all.sh [lane...]
+# whole suite under Wine64), the benchmarks' short mode (lane "bench": fails
+# on a build error or a crash, never on a timing) and the libFuzzer targets,
+# 30 s each (lane "fuzz": fails on any crash). Usage: tools/test-all.sh [lane...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
 
 lanes=("$@")
-((${#lanes[@]})) || lanes=(linux linux-asan linux-tsan win32 win64 bench)
+((${#lanes[@]})) || lanes=(linux linux-asan linux-tsan win32 win64 bench fuzz)
 
 run_lane() {
   if [[ $1 == bench ]]; then
     tools/bench.sh --short
+    return
+  fi
+  if [[ $1 == fuzz ]]; then
+    tools/fuzz.sh 30
     return
   fi
   cmake --preset "$1" >/dev/null && cmake --build --preset "$1" && ctest --preset "$1"
