@@ -70,6 +70,7 @@ int run_memory(const Options& options, Json& result) {
 
   std::vector<Json> rows;
   std::vector<std::int64_t> resident;
+  std::vector<std::int64_t> heap;
   const std::int64_t start = now_ns();
   for (const long long checkpoint : checkpoints) {
     long long served = 0;
@@ -78,10 +79,12 @@ int run_memory(const Options& options, Json& result) {
     }
     if (served < checkpoint) break;
     resident.push_back(resident_kib());
+    heap.push_back(heap_in_use_kib());
     rows.push_back(Json()
                        .integer("checkpoint", checkpoint)
                        .integer("served", served)
                        .integer("resident_kib", resident.back())
+                       .integer("heap_in_use_kib", heap.back())
                        .number("seconds", (now_ns() - start) / 1e9));
   }
   group.stop_and_join();
@@ -94,9 +97,10 @@ int run_memory(const Options& options, Json& result) {
   const bool flat = growth <= kFlatKiB;
   std::printf("\nMemory: %d threads x %d reads on savefile handles (library loaded: %lld KiB)\n",
               threads, reads, static_cast<long long>(loaded_kib));
-  std::printf("%-22s %14s\n", "reads served", "resident KiB");
+  std::printf("%-22s %14s %14s\n", "reads served", "resident KiB", "heap in use KiB");
   for (std::size_t i = 0; i < checkpoints.size(); ++i) {
-    std::printf("%-22lld %14lld\n", checkpoints[i], static_cast<long long>(resident[i]));
+    std::printf("%-22lld %14lld %14lld\n", checkpoints[i], static_cast<long long>(resident[i]),
+                static_cast<long long>(heap[i]));
   }
   std::printf("TARGET resident size flat from %lld to %lld reads (growth %lld KiB <= %lld): %s\n",
               checkpoints.front(), checkpoints.back(), static_cast<long long>(growth),
@@ -106,6 +110,7 @@ int run_memory(const Options& options, Json& result) {
       .integer("loaded_kib", loaded_kib)
       .array("checkpoints", rows)
       .integer("growth_kib", growth)
+      .integer("heap_growth_kib", heap.back() - heap.front())
       .boolean("target_met", flat);
   return 0;
 }

@@ -115,6 +115,31 @@ TEST_F(DeliveryTest, RoutineThatPostsAndCancelsWhileThePollerServesTheSameRecord
   EXPECT_EQ(log_.all()[2].context, 4u) << "the read posted from the routine is served";
 }
 
+// Routines that post their next read while a delivery still walks the reads
+// it handed back: the new reads must not take over the blocks of the old ones
+// before the walk is done, and the old blocks are reused afterwards.
+TEST_F(DeliveryTest, ReadsPostedFromRoutinesStayApartFromTheReadsBeingHandedBack) {
+  auto* a = adapter("eth0");
+  Buffer b[3] = {Buffer(100), Buffer(100), Buffer(100)};
+  for (std::uintptr_t i = 0; i < 3; ++i) post(a, b[i].get(), i);
+  log_.on_completion = [&](const Completion& c) {
+    if (c.context < 3) post(a, b[c.context].get(), c.context + 10);
+  };
+  for (int frame = 0; frame < 3; ++frame) capture_.push_frame(a, bytes(20));
+  engine::poll_pass();
+  deliver_here();
+  EXPECT_EQ(engine::live_allocations(), 1 + 3) << "the record and the three reposted reads";
+
+  for (int frame = 0; frame < 3; ++frame) capture_.push_frame(a, bytes(30));
+  engine::poll_pass();
+  deliver_here();
+  log_.on_completion = nullptr;
+  std::vector<std::uintptr_t> contexts;
+  for (const auto& c : log_.all()) contexts.push_back(c.context);
+  EXPECT_EQ(contexts, (std::vector<std::uintptr_t>{0, 1, 2, 10, 11, 12}));
+  for (auto& buffer : b) EXPECT_EQ(buffer->captured_length, 30u);
+}
+
 TEST_F(DeliveryTest, RecordEndsWhenNothingIsLeftAndANewReadStartsAFreshOne) {
   auto* a = adapter("eth0");
   Buffer b1(100), b2(100);
