@@ -2,6 +2,7 @@
 #include <net/if.h>
 #include <pcap/pcap.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -14,6 +15,15 @@
 
 namespace pkdv::capture {
 namespace {
+
+// libpcap on Linux hands frames over in whole blocks of its ring, each one
+// closed when the read time-out runs out: at 1 ms nearly every block holds a
+// single frame, and a ring of a few blocks keeps only a few milliseconds of
+// traffic between two passes of the poller, 100 ms apart; the kernel drops the
+// rest. Live handles are non-blocking (see open), so the time-out delays no
+// poll, only the moment a frame can be seen, by at most this much; with the
+// ring's 16 blocks (pcap_remote_compat.cpp) 10 ms keeps 160 ms of traffic.
+constexpr int kLiveBlockTimeoutMs = 10;
 
 pcap_t* as_pcap(Handle* handle) {
   return reinterpret_cast<pcap_t*>(handle);
@@ -106,7 +116,10 @@ Handle* open(const char* source, int snapshot_length, int flags, int read_timeou
     describe_unsupported_source(error, source);
     return nullptr;
   }
-  pcap_t* p = pcap_open(source, snapshot_length, flags, read_timeout_ms, nullptr, error);
+  const int timeout_ms = kind == SourceKind::kLocalAdapter
+                             ? std::max(read_timeout_ms, kLiveBlockTimeoutMs)
+                             : read_timeout_ms;
+  pcap_t* p = pcap_open(source, snapshot_length, flags, timeout_ms, nullptr, error);
   if (p == nullptr) return nullptr;
 
   OpenRecord record{source, nullptr};

@@ -14,6 +14,10 @@ using pkdv::capture::classify_source;
 using pkdv::capture::kAdapterSourcePrefix;
 using pkdv::capture::SourceKind;
 
+// Twice libpcap's default: 16 blocks of 256 KiB at a 64 KiB snapshot, enough
+// for the frames of one pause of the poller (see capture_libpcap.cpp).
+constexpr int kRingBytes = 4 << 20;
+
 pcap_t* open_adapter(const std::string& name, int snapshot_length, int flags, int read_timeout,
                      char* error) {
   pcap_t* p = pcap_create(name.c_str(), error);
@@ -22,7 +26,7 @@ pcap_t* open_adapter(const std::string& name, int snapshot_length, int flags, in
   // Linux adapter.
   if (pcap_set_snaplen(p, snapshot_length) != 0 ||
       pcap_set_promisc(p, (flags & PCAP_OPENFLAG_PROMISCUOUS) != 0) != 0 ||
-      pcap_set_timeout(p, read_timeout) != 0) {
+      pcap_set_timeout(p, read_timeout) != 0 || pcap_set_buffer_size(p, kRingBytes) != 0) {
     std::snprintf(error, PCAP_ERRBUF_SIZE, "%s", pcap_geterr(p));
     pcap_close(p);
     return nullptr;
