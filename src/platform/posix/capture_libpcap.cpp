@@ -22,8 +22,11 @@ namespace {
 // traffic between two passes of the poller, 100 ms apart; the kernel drops the
 // rest. Live handles are non-blocking (see open), so the time-out delays no
 // poll, only the moment a frame can be seen, by at most this much; with the
-// ring's 16 blocks (pcap_remote_compat.cpp) 10 ms keeps 160 ms of traffic.
-constexpr int kLiveBlockTimeoutMs = 10;
+// ring's 32 blocks (pcap_remote_compat.cpp) 4 ms keeps 128 ms of traffic, more
+// than a pause and a pass, while adding at most 4 ms to a frame's hand-back.
+// (Immediate mode would show frames at once, but gives each frame a slot of
+// the snapshot length: only about 128 frames fit between two passes.)
+constexpr int kLiveBlockTimeoutMs = 4;
 
 pcap_t* as_pcap(Handle* handle) {
   return reinterpret_cast<pcap_t*>(handle);

@@ -14,9 +14,9 @@ using pkdv::capture::classify_source;
 using pkdv::capture::kAdapterSourcePrefix;
 using pkdv::capture::SourceKind;
 
-// Twice libpcap's default: 16 blocks of 256 KiB at a 64 KiB snapshot, enough
-// for the frames of one pause of the poller (see capture_libpcap.cpp).
-constexpr int kRingBytes = 4 << 20;
+// Four times libpcap's default: 32 blocks of 256 KiB at a 64 KiB snapshot,
+// enough for the frames of one pause of the poller (see capture_libpcap.cpp).
+constexpr int kRingBytes = 8 << 20;
 
 pcap_t* open_adapter(const std::string& name, int snapshot_length, int flags, int read_timeout,
                      char* error) {
