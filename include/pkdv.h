@@ -223,8 +223,9 @@ PKDV_CLOSE_ADAPTER_FUNC PKDV_CloseAdapter;
  *  length        size of the program in bytes: length / 8 instructions are
  *                installed, a remainder is ignored
  * Returns 1 when installed. Fails with 0 when the capture library refuses the
- * program (for instance an invalid one), when `instructions` is NULL with
- * length 8 or more, or when the handle is NULL or PKDV_INVALID_ADAPTER. */
+ * program (for instance an invalid one), when `instructions` is NULL (whatever
+ * the length; the capture library is not called), or when the handle is NULL
+ * or PKDV_INVALID_ADAPTER. */
 typedef uint8_t PKDV_CALL PKDV_SET_BPF_PROGRAM_FUNC(AdapterHandle adapter, const void* instructions,
                                                     uint32_t length);
 PKDV_SET_BPF_PROGRAM_FUNC PKDV_SetBPFProgram;
@@ -234,16 +235,18 @@ PKDV_SET_BPF_PROGRAM_FUNC PKDV_SetBPFProgram;
  *  frame    the whole frame from its link-layer header on, `length` bytes;
  *           read only during the call
  *  length   bytes to send
- *  sent     the client's counter: set to 0, then to `length` on success; may
- *           be NULL (not written; the routine then gets a count of 0)
+ *  sent     the client's counter: set to 0, then to `length` on success;
+ *           must not be NULL: a NULL `sent` fails the send (nothing is sent
+ *           or written, the routine gets a count of 0)
  *  context  passed to the routine unchanged
  *  routine  may be NULL; otherwise it runs once in the calling thread before
  *           this function returns, with the status this function returns and
  *           `*sent` as its count
  * Returns NDIS_STATUS_SUCCESS once the capture library has taken the frame.
  * Fails with NDIS_STATUS_FAILURE (`*sent` stays 0, the routine still runs)
- * when the capture library refuses the frame, or the frame or the handle is
- * NULL, or the handle is PKDV_INVALID_ADAPTER, or length exceeds INT_MAX. */
+ * when the capture library refuses the frame, or the frame, `sent` or the
+ * handle is NULL, or the handle is PKDV_INVALID_ADAPTER, or length exceeds
+ * INT_MAX. */
 typedef uint32_t PKDV_CALL PKDV_PACKET_SEND_EX_FUNC(AdapterHandle adapter, const void* frame,
                                                     uint32_t length, uint32_t* sent,
                                                     uintptr_t context,
@@ -331,7 +334,8 @@ PKDV_GET_LAST_ERROR_FUNC PKDV_GetLastError;
  *  context      passed to the routine unchanged
  *  routine      the completion routine, may be NULL (then nothing is called)
  * Returns 1 when the read is queued. Fails with 0 when it is not (NULL buffer,
- * or no memory); a read that was not queued never reaches its routine.
+ * NULL or PKDV_INVALID_ADAPTER adapter, or no memory); a read that was not
+ * queued never reaches its routine.
  *
  * The library's poller thread fills posted reads every 100 ms, those of each
  * thread in the order they were posted, and writes the result into `buffer`

@@ -88,9 +88,9 @@ extern "C" uint8_t PKDV_CALL PKDV_CloseAdapter(AdapterHandle adapter) {
 
 extern "C" uint8_t PKDV_CALL PKDV_SetBPFProgram(AdapterHandle adapter, const void* instructions,
                                                 uint32_t length) {
-  if (!names_an_adapter(adapter)) return 0;
+  // A program that is not there is refused, whatever length comes with it.
+  if (!names_an_adapter(adapter) || instructions == nullptr) return 0;
   const std::uint32_t count = length / kBpfInstructionSize;
-  if (instructions == nullptr && count != 0) return 0;
   return capture::set_filter(capture_handle(adapter), count, instructions) == -1 ? 0 : 1;
 }
 
@@ -99,14 +99,15 @@ extern "C" uint32_t PKDV_CALL PKDV_PacketSendEx(AdapterHandle adapter, const voi
                                                 PKDV_COMPLETION_ROUTINE routine) {
   if (sent != nullptr) *sent = 0;
   // The capture library takes the length as an int; a frame whose size it
-  // cannot be told fails like a frame it refuses.
-  const bool sendable = names_an_adapter(adapter) && frame != nullptr &&
+  // cannot be told fails like a frame it refuses. Without a counter the
+  // client could not learn what was sent: nothing is.
+  const bool sendable = names_an_adapter(adapter) && frame != nullptr && sent != nullptr &&
                         length <= static_cast<std::uint32_t>(INT_MAX);
   std::uint32_t status = NDIS_STATUS_FAILURE;
   if (sendable && capture::send_frame(capture_handle(adapter), static_cast<const uint8_t*>(frame),
                                       static_cast<int>(length)) == 0) {
     status = NDIS_STATUS_SUCCESS;
-    if (sent != nullptr) *sent = length;
+    *sent = length;
   }
   pkdv::call_completion_routine(routine, status, sent != nullptr ? *sent : 0, context);
   return status;

@@ -31,8 +31,9 @@ using namespace pkdv::engine;
 extern "C" uint32_t PKDV_CALL PKDV_PacketReadEx(AdapterHandle adapter, PacketBuffer* buffer,
                                                 uint32_t* transferred, uintptr_t context,
                                                 PKDV_COMPLETION_ROUTINE routine) {
-  // A read without a buffer could only be filled through a null pointer.
-  if (!buffer) return 0;
+  // A read without a buffer could only be filled through a null pointer, and
+  // one without an adapter would have the poller poll a handle that is none.
+  if (!buffer || adapter == 0 || adapter == PKDV_INVALID_ADAPTER) return 0;
   NamedLock guard(&state().globalLock, "PKDV_PacketReadEx");
   ReadRequest* request = new_request();
   if (!request) return 0;

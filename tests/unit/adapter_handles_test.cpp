@@ -125,13 +125,11 @@ TEST_F(SetBPFProgramTest, RefusesWhatCannotBeInstalled) {
   EXPECT_EQ(PKDV_SetBPFProgram(0, "", 0), 0);
   EXPECT_EQ(PKDV_SetBPFProgram(PKDV_INVALID_ADAPTER, "", 0), 0);
   AdapterHandle adapter = open_adapter("eth0");
+  // No program at all is refused, whatever length comes with it.
   EXPECT_EQ(PKDV_SetBPFProgram(adapter, nullptr, 8), 0);
+  EXPECT_EQ(PKDV_SetBPFProgram(adapter, nullptr, 7), 0);
+  EXPECT_EQ(PKDV_SetBPFProgram(adapter, nullptr, 0), 0);
   EXPECT_TRUE(capture_.adapter(capture_handle(adapter)).filter_counts.empty());
-
-  // Less than one instruction names no bytes: an empty program goes through.
-  EXPECT_EQ(PKDV_SetBPFProgram(adapter, nullptr, 7), 1);
-  EXPECT_EQ(capture_.adapter(capture_handle(adapter)).filter_counts,
-            (std::vector<std::uint32_t>{0}));
 }
 
 TEST_F(PacketSendTest, RoutineRunsInTheCallingThreadAfterTheSendAndBeforeTheReturn) {
@@ -190,17 +188,19 @@ TEST_F(PacketSendTest, MissingFrameOrHandleFailsWithoutSendingAndStillCallsTheRo
   }
 }
 
-TEST_F(PacketSendTest, NullSentAndNullRoutineAreSkipped) {
+TEST_F(PacketSendTest, NullSentFailsWithoutSendingAndANullRoutineIsSkipped) {
   AdapterHandle adapter = open_adapter("eth0");
   const std::uint8_t frame[3] = {};
-  EXPECT_EQ(PKDV_PacketSendEx(adapter, frame, 3, nullptr, 6, record_nt_form), NDIS_STATUS_SUCCESS);
+  EXPECT_EQ(PKDV_PacketSendEx(adapter, frame, 3, nullptr, 6, record_nt_form), NDIS_STATUS_FAILURE);
   ASSERT_EQ(routines_.calls.size(), 1u);
+  EXPECT_EQ(routines_.calls[0].status, NDIS_STATUS_FAILURE);
   EXPECT_EQ(routines_.calls[0].count, 0u);
+  EXPECT_TRUE(capture_.adapter(capture_handle(adapter)).sent.empty());
 
   std::uint32_t sent = 0;
   EXPECT_EQ(PKDV_PacketSendEx(adapter, frame, 3, &sent, 6, nullptr), NDIS_STATUS_SUCCESS);
   EXPECT_EQ(sent, 3u);
-  EXPECT_EQ(capture_.adapter(capture_handle(adapter)).sent.size(), 2u);
+  EXPECT_EQ(capture_.adapter(capture_handle(adapter)).sent.size(), 1u);
 }
 
 }  // namespace
