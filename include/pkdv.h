@@ -13,6 +13,12 @@
  * PKDV_PacketReadEx (until the read's routine has run, or the read has been
  * cancelled). A completion routine may post, cancel, send and close.
  *
+ * Unloading (FreeLibrary, dlclose): reads still pending are freed without
+ * their routines. A hand-back already queued to a thread that has not yet
+ * waited alertably is lost on POSIX; on Windows it would run in code that is
+ * no longer mapped, so let every thread wait alertably once (time-out 0)
+ * after its last cancellation and before the library is unloaded.
+ *
  * Calling conventions: every PKDV_ function is cdecl (the caller removes the
  * arguments). Completion routines are called with the platform's standard
  * callback convention (__stdcall on 32-bit Windows: the routine removes its
