@@ -7,6 +7,8 @@ NamedLock::NamedLock(sys::CriticalSection* section, const char* name) : section_
   sys::lock_enter(section_);
 }
 
-NamedLock::~NamedLock() { sys::lock_leave(section_); }
+NamedLock::~NamedLock() {
+  sys::lock_leave(section_);
+}
 
 }  // namespace pkdv::engine

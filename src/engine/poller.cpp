@@ -64,8 +64,12 @@ void FillPacketBuffer(PacketBuffer* buffer, const capture::FrameHeader& header,
   if (bytes) std::memcpy(buffer->data, data, bytes);
 }
 
-std::uint64_t frames_captured() { return frame_counter; }
-void reset_frame_counter() { frame_counter = 0; }
+std::uint64_t frames_captured() {
+  return frame_counter;
+}
+void reset_frame_counter() {
+  frame_counter = 0;
+}
 
 void poll_pass() {
   EngineState& engine = state();

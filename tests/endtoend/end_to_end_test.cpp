@@ -78,9 +78,8 @@ TEST(EndToEnd, SavefileFramesComeBackByteExactInOrder) {
       ASSERT_EQ(results[i].status, NDIS_STATUS_SUCCESS);
       EXPECT_EQ(results[i].data, frames[i].bytes);
       EXPECT_EQ(results[i].wire_length, frames[i].bytes.size());
-      EXPECT_EQ(results[i].timestamp,
-                static_cast<std::uint64_t>(frames[i].seconds) * 10'000'000u +
-                    static_cast<std::uint64_t>(frames[i].microseconds) * 10u);
+      EXPECT_EQ(results[i].timestamp, static_cast<std::uint64_t>(frames[i].seconds) * 10'000'000u +
+                                          static_cast<std::uint64_t>(frames[i].microseconds) * 10u);
     }
     expect_consecutive(results, frames.size());
     EXPECT_EQ(results.back().status, NDIS_STATUS_FAILURE);
@@ -91,11 +90,13 @@ TEST(EndToEnd, SavefileFramesComeBackByteExactInOrder) {
 
 // The rest runs inside a private namespace with the veth pair pkdv0 <-> pkdv1:
 // the whole program has to be there, since the poller started with the library.
-bool inside_test_namespace() { return if_nametoindex("pkdv0") != 0 && if_nametoindex("pkdv1") != 0; }
+bool inside_test_namespace() {
+  return if_nametoindex("pkdv0") != 0 && if_nametoindex("pkdv1") != 0;
+}
 
-#define SKIP_OUTSIDE_NAMESPACE()                                                          \
-  do {                                                                                    \
-    if (!inside_test_namespace())                                                         \
+#define SKIP_OUTSIDE_NAMESPACE()                                                           \
+  do {                                                                                     \
+    if (!inside_test_namespace())                                                          \
       GTEST_SKIP() << "needs the veth pair of tests/live/netns_run.sh (ctest runs it so)"; \
   } while (0)
 
@@ -138,8 +139,8 @@ TEST(EndToEndLive, InjectedFramesComeBackByteExactWithinOnePacingInterval) {
       const auto stamp_us = static_cast<std::int64_t>(results[i].timestamp / 10);
       EXPECT_GE(stamp_us, injected_wall[i] - 2000);
       EXPECT_LE(stamp_us, injected_wall[i] + 200'000);
-      worst = std::max(worst, std::chrono::duration_cast<milliseconds>(results[i].handed_back -
-                                                                        injected[i]));
+      worst = std::max(
+          worst, std::chrono::duration_cast<milliseconds>(results[i].handed_back - injected[i]));
     }
     expect_consecutive(results, kFrames);
     // A frame that arrives just after its read was polled waits for the next

@@ -5,11 +5,12 @@
 namespace pkdv::testing {
 
 namespace {
-std::uint32_t wait_alertably(std::uint32_t milliseconds) { return PKDV_WaitAlertable(milliseconds); }
+std::uint32_t wait_alertably(std::uint32_t milliseconds) {
+  return PKDV_WaitAlertable(milliseconds);
+}
 }  // namespace
 
-Reader::Reader(AdapterHandle adapter, int outstanding, std::uint32_t capacity)
-    : adapter_(adapter) {
+Reader::Reader(AdapterHandle adapter, int outstanding, std::uint32_t capacity) : adapter_(adapter) {
   for (int i = 0; i < outstanding; ++i) {
     auto slot = std::make_unique<Slot>();
     slot->owner = this;
@@ -19,7 +20,9 @@ Reader::Reader(AdapterHandle adapter, int outstanding, std::uint32_t capacity)
   }
 }
 
-Reader::~Reader() { cancel_all(); }
+Reader::~Reader() {
+  cancel_all();
+}
 
 void Reader::post(Slot& slot) {
   slot.buffer()->status = 0xFFFFFFFF;
@@ -29,13 +32,17 @@ void Reader::post(Slot& slot) {
   if (slot.posted) ++outstanding_;
 }
 
-void PKDV_CALLBACK Reader::completed(std::uint32_t status, std::uint32_t,
-                                     std::uintptr_t context) {
+void PKDV_CALLBACK Reader::completed(std::uint32_t status, std::uint32_t, std::uintptr_t context) {
   auto& slot = *reinterpret_cast<Slot*>(context);
   Reader& self = *slot.owner;
   PacketBuffer* b = slot.buffer();
   EXPECT_EQ(status, b->status) << "the routine gets the buffer's status";
-  ReadResult r{b->status, b->sequence, b->timestamp, b->captured_length, b->wire_length, {},
+  ReadResult r{b->status,
+               b->sequence,
+               b->timestamp,
+               b->captured_length,
+               b->wire_length,
+               {},
                std::chrono::steady_clock::now()};
   if (b->status == NDIS_STATUS_SUCCESS) r.data.assign(b->data, b->data + b->captured_length);
   self.results_.push_back(std::move(r));

@@ -9,7 +9,9 @@ namespace {
 
 using CancelTest = EngineTest;
 
-std::vector<std::uint8_t> bytes(std::size_t n) { return std::vector<std::uint8_t>(n, 0x5A); }
+std::vector<std::uint8_t> bytes(std::size_t n) {
+  return std::vector<std::uint8_t>(n, 0x5A);
+}
 
 engine::ThreadRecord* record_of(sys::ThreadId id) {
   auto& table = engine::state().table;

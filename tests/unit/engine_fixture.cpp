@@ -51,7 +51,9 @@ ClientThread::ClientThread() {
   id_ = id.get();
 }
 
-ClientThread::~ClientThread() { end(); }
+ClientThread::~ClientThread() {
+  end();
+}
 
 void ClientThread::end() {
   {

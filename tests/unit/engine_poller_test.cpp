@@ -92,9 +92,9 @@ TEST_F(PollerTest, FillsLengthsSequenceAndTimestamp) {
   EXPECT_EQ(short_by_one.timestamp(), 20'000'000u);
   EXPECT_EQ(short_by_one->captured_length, 60u);
   EXPECT_EQ(short_by_one->wire_length, 60u);
-  EXPECT_TRUE(std::all_of(short_by_one->data, short_by_one->data + 59,
-                          [](std::uint8_t v) { return v == 0xEE; }))
-      << "the data area of a too-small buffer is not touched";
+  EXPECT_TRUE(std::all_of(short_by_one->data, short_by_one->data + 59, [](std::uint8_t v) {
+    return v == 0xEE;
+  })) << "the data area of a too-small buffer is not touched";
 
   EXPECT_EQ(failing->status, NDIS_STATUS_FAILURE);
   EXPECT_EQ(failing.sequence(), 0xDEADu) << "a capture error writes the status alone";
