@@ -17,7 +17,7 @@
 #include <map>
 #include <stdexcept>
 
-#include "command_thread.h"
+#include "doubles/command_thread.h"
 #include "engine/allocation.h"
 #include "engine/engine.h"
 #include "engine/thread_table.h"

@@ -42,58 +42,11 @@ void PKDV_CALLBACK record_completion(std::uint32_t status, std::uint32_t count,
 }
 
 ClientThread::ClientThread() {
-  std::promise<sys::ThreadId> started;
-  auto id = started.get_future();
-  thread_ = std::thread([this, &started] {
-    started.set_value(sys::current_thread_id());
-    loop();
-  });
-  id_ = id.get();
-}
-
-ClientThread::~ClientThread() {
-  end();
-}
-
-void ClientThread::end() {
-  {
-    std::lock_guard guard(mutex_);
-    stopping_ = true;
-  }
-  wake_.notify_all();
-  if (thread_.joinable()) thread_.join();
-}
-
-void ClientThread::loop() {
-  for (;;) {
-    std::function<void()> command;
-    {
-      std::unique_lock lock(mutex_);
-      wake_.wait(lock, [this] { return stopping_ || !commands_.empty(); });
-      if (commands_.empty()) return;
-      command = std::move(commands_.front());
-      commands_.pop_front();
-    }
-    command();
-  }
+  thread_.run([this] { id_ = sys::current_thread_id(); });
 }
 
 void ClientThread::run(std::function<void()> command) {
   ASSERT_TRUE(run_for(std::move(command), 10000)) << "command did not finish in 10 s";
-}
-
-bool ClientThread::run_for(std::function<void()> command, int timeout_ms) {
-  auto done = std::make_shared<std::promise<void>>();
-  auto finished = done->get_future();
-  {
-    std::lock_guard guard(mutex_);
-    commands_.push_back([command = std::move(command), done] {
-      command();
-      done->set_value();
-    });
-  }
-  wake_.notify_all();
-  return finished.wait_for(std::chrono::milliseconds(timeout_ms)) == std::future_status::ready;
 }
 
 std::uint32_t ClientThread::deliver() {

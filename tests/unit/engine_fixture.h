@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "doubles/command_thread.h"
 #include "doubles/scripted_capture.h"
 #include "engine/engine.h"
 #include "pkdv.h"
@@ -48,35 +49,30 @@ class CompletionLog {
 void PKDV_CALLBACK record_completion(std::uint32_t status, std::uint32_t count,
                                      std::uintptr_t context);
 
-// A client thread that runs the commands it is given, one at a time, and
-// otherwise sleeps without waiting alertably, so deliveries run only when a
-// test asks for them with deliver().
+// A client thread, registered with the library from its start, that runs the
+// commands it is given and otherwise sleeps without waiting alertably, so
+// deliveries run only when a test asks for them with deliver().
 class ClientThread {
  public:
   ClientThread();
-  ~ClientThread();
   ClientThread(const ClientThread&) = delete;
   ClientThread& operator=(const ClientThread&) = delete;
 
-  // Runs `command` in the thread and waits for it.
+  // Runs `command` in the thread and waits for it (at most 10 s).
   void run(std::function<void()> command);
-  // Same, but gives up after `timeout_ms` and reports false (the command may
-  // be stuck, e.g. in a deadlock).
-  bool run_for(std::function<void()> command, int timeout_ms);
+  // Same, but gives up after `timeout_ms` and reports false.
+  bool run_for(std::function<void()> command, int timeout_ms) {
+    return thread_.run_for(std::move(command), timeout_ms);
+  }
   // Runs the deliveries queued to the thread; returns wait_alertable's result.
   std::uint32_t deliver();
   sys::ThreadId id() const { return id_; }
   // Ends the thread (its reads stay behind).
-  void end();
+  void end() { thread_.end(); }
 
  private:
-  void loop();
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<std::function<void()>> commands_;
-  bool stopping_ = false;
+  CommandThread thread_;
   sys::ThreadId id_ = 0;
-  std::thread thread_;
 };
 
 class EngineTest : public ::testing::Test {

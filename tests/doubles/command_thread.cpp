@@ -1,5 +1,6 @@
-#include "command_thread.h"
+#include "doubles/command_thread.h"
 
+#include <chrono>
 #include <future>
 #include <memory>
 
@@ -21,6 +22,10 @@ void CommandThread::end() {
 }
 
 void CommandThread::run(std::function<void()> command) {
+  run_for(std::move(command), -1);
+}
+
+bool CommandThread::run_for(std::function<void()> command, int timeout_ms) {
   auto done = std::make_shared<std::promise<void>>();
   auto finished = done->get_future();
   {
@@ -31,7 +36,11 @@ void CommandThread::run(std::function<void()> command) {
     });
   }
   wake_.notify_all();
-  finished.wait();
+  if (timeout_ms < 0) {
+    finished.wait();
+    return true;
+  }
+  return finished.wait_for(std::chrono::milliseconds(timeout_ms)) == std::future_status::ready;
 }
 
 void CommandThread::loop() {

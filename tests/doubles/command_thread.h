@@ -1,7 +1,6 @@
-// A thread that runs the commands it is given and nothing else: unlike the
-// engine tests' ClientThread it makes no library call of its own, so its
-// first call into the library (and the registration that comes with it) is
-// one the test chose.
+// A thread that runs the commands it is given and nothing else, so its first
+// call into the library (and the registration that comes with it) is one the
+// test chose.
 #pragma once
 
 #include <condition_variable>
@@ -21,6 +20,9 @@ class CommandThread {
 
   // Runs `command` in the thread and waits for it to finish.
   void run(std::function<void()> command);
+  // Same, but gives up after `timeout_ms` and reports false (the command may
+  // be stuck, e.g. in a deadlock).
+  bool run_for(std::function<void()> command, int timeout_ms);
   // Lets the thread end once its commands ran, and waits for that.
   void end();
 
