@@ -31,11 +31,7 @@ int run_idle(const Options& options, Json& result) {
   ClientThreads group(threads, [&](int index, ClientThreads& self) {
     Reader reader(adapter, 1);
     readers[index] = &reader;
-    if (reader.opened()) {
-      reader.post_all();
-    } else {
-      open_failures.fetch_add(1);
-    }
+    if (!reader.start()) open_failures.fetch_add(1);
     self.ready();
     self.wait_for_stop(kIdleWaitSliceMs);
   });

@@ -56,11 +56,7 @@ int run_latency(const Options& options, Json& result) {
       std::int64_t unset = 0;
       arrivals[index][*number].compare_exchange_strong(unset, now);
     });
-    if (reader.opened()) {
-      reader.post_all();
-    } else {
-      open_failures.fetch_add(1);
-    }
+    if (!reader.start()) open_failures.fetch_add(1);
     self.ready();
     self.wait_for_stop();
   });

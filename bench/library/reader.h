@@ -28,6 +28,11 @@ class Reader {
 
   bool opened() const { return adapter_ != PKDV_INVALID_ADAPTER; }
   void post_all();
+  // Posts every read when the adapter opened; false when it did not.
+  bool start() {
+    if (opened()) post_all();
+    return opened();
+  }
   // Stops posting, cancels what is pending and runs the deliveries of reads
   // that had already completed, so no buffer is in the library's hands
   // afterwards. Runs in the thread that posted.
