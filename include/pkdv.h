@@ -198,14 +198,30 @@ typedef void(PKDV_CALLBACK* PKDV_COMPLETION_ROUTINE_95)(uintptr_t context);
  * Returns the adapter's handle, valid until PKDV_CloseAdapter.
  * Fails with PKDV_INVALID_ADAPTER when `name` is NULL or the capture library
  * cannot open the adapter (unknown name, no capture library, or no right to
- * capture: on Linux live capture needs CAP_NET_RAW).
+ * capture: on Linux live capture needs CAP_NET_RAW). PKDV_GetLastError() then
+ * tells why, never 0:
+ *     2  ERROR_FILE_NOT_FOUND       "file://PATH": no such file
+ *     5  ERROR_ACCESS_DENIED        no right to capture on the adapter, or to
+ *                                   read the file (or it is a folder)
+ *    11  ERROR_BAD_FORMAT           the file is no savefile (pcap or pcapng)
+ *    21  ERROR_NOT_READY            the adapter is not up
+ *    31  ERROR_GEN_FAILURE          the capture library refused for another reason
+ *    50  ERROR_NOT_SUPPORTED        a remote source ("rpcap://HOST/...") or
+ *                                   another scheme
+ *    55  ERROR_DEV_NOT_EXIST        no adapter of that name
+ *    87  ERROR_INVALID_PARAMETER    `name` is NULL
+ *     8  ERROR_NOT_ENOUGH_MEMORY    no memory
+ *   126  ERROR_MOD_NOT_FOUND        (Windows) no capture library installed
+ *  1392  ERROR_FILE_CORRUPT         a savefile whose header is damaged or cut short
+ * The capture library explains itself in words; on Windows the code is read
+ * from them, so a library that words a reason in a way we do not know gives 31.
  * Frames are captured with a snapshot length of 65536, not in promiscuous
  * mode. No routine is involved. */
 typedef AdapterHandle PKDV_CALL PKDV_OPEN_ADAPTER_A_FUNC(char* name);
 PKDV_OPEN_ADAPTER_A_FUNC PKDV_OpenAdapterA;
 
 /* Wide names are not supported: `name` is not read and the result is always
- * PKDV_INVALID_ADAPTER. */
+ * PKDV_INVALID_ADAPTER, with last error 50 (ERROR_NOT_SUPPORTED). */
 typedef AdapterHandle PKDV_CALL PKDV_OPEN_ADAPTER_W_FUNC(const wchar_t* name);
 PKDV_OPEN_ADAPTER_W_FUNC PKDV_OpenAdapterW;
 
@@ -252,7 +268,12 @@ PKDV_SET_BPF_PROGRAM_FUNC PKDV_SetBPFProgram;
  * Fails with NDIS_STATUS_FAILURE (`*sent` stays 0, the routine still runs)
  * when the capture library refuses the frame, or the frame, `sent` or the
  * handle is NULL, or the handle is PKDV_INVALID_ADAPTER, or length exceeds
- * INT_MAX. */
+ * INT_MAX. PKDV_GetLastError() (read right after the call; the routine runs
+ * before it returns and may change it) then tells why: 6 a NULL or invalid
+ * handle, 87 a NULL frame or `sent` or a length over INT_MAX, 50 the adapter
+ * is a savefile, 24 (ERROR_BAD_LENGTH) the adapter cannot carry a frame of
+ * that length, 21 the adapter is down, 5 no right to send, 8 no memory, 31
+ * another refusal. A successful send leaves 0. */
 typedef uint32_t PKDV_CALL PKDV_PACKET_SEND_EX_FUNC(AdapterHandle adapter, const void* frame,
                                                     uint32_t length, uint32_t* sent,
                                                     uintptr_t context,
@@ -324,8 +345,10 @@ PKDV_IS_WINDOWS_95_FUNC PKDV_IsWindows95;
 /* The calling thread's last platform error (GetLastError on Windows; on POSIX
  * the code that the library's stand-in services last set in this thread, for
  * instance by a refused NDIS request: 1 unknown request, 31 the kernel
- * refused, 122 data part too small). Read it right after the failing call;
- * later calls in the same thread may change it. Never fails. */
+ * refused, 122 data part too small). The codes are Windows' on every build;
+ * PKDV_OpenAdapterA and PKDV_PacketSendEx list theirs. Read it right after
+ * the failing call; later calls in the same thread may change it. Never
+ * fails. */
 typedef uint32_t PKDV_CALL PKDV_GET_LAST_ERROR_FUNC(void);
 PKDV_GET_LAST_ERROR_FUNC PKDV_GetLastError;
 

@@ -42,8 +42,15 @@ capture::Handle* open_capture(const char* name) {
                          pkdv::capture_error_text);
   } catch (const std::bad_alloc&) {
     pkdv::sys::copy_text(pkdv::capture_error_text, "out of memory", capture::kErrorBufferSize);
+    pkdv::sys::set_last_error(pkdv::sys::kErrorNotEnoughMemory);
     return nullptr;
   }
+}
+
+// A failure always leaves a reason in the last error: the capture unit's, or
+// a general one where it could not tell.
+void keep_a_reason() {
+  if (pkdv::sys::last_error() == 0) pkdv::sys::set_last_error(pkdv::sys::kErrorGenFailure);
 }
 
 // Names come as the platform lists them ("\Device\NPF_..."); the capture
@@ -58,12 +65,17 @@ void strip_device_prefix(char* name) {
 }  // namespace
 
 extern "C" AdapterHandle PKDV_CALL PKDV_OpenAdapterA(char* name) {
-  if (name == nullptr) return PKDV_INVALID_ADAPTER;
+  if (name == nullptr) {
+    pkdv::sys::set_last_error(pkdv::sys::kErrorInvalidParameter);
+    return PKDV_INVALID_ADAPTER;
+  }
   trace_local("Open adapter param %s\n", name);
   strip_device_prefix(name);
   trace_local("Open adapter real %s\n", name);
+  pkdv::sys::set_last_error(0);
   capture::Handle* handle = open_capture(name);
   if (handle == nullptr) {
+    keep_a_reason();
     trace_local("open failed, %s\n", pkdv::capture_error_text);
     return PKDV_INVALID_ADAPTER;
   }
@@ -72,6 +84,7 @@ extern "C" AdapterHandle PKDV_CALL PKDV_OpenAdapterA(char* name) {
 }
 
 extern "C" AdapterHandle PKDV_CALL PKDV_OpenAdapterW(const wchar_t*) {
+  pkdv::sys::set_last_error(pkdv::sys::kErrorNotSupported);
   return PKDV_INVALID_ADAPTER;
 }
 
@@ -101,13 +114,20 @@ extern "C" uint32_t PKDV_CALL PKDV_PacketSendEx(AdapterHandle adapter, const voi
   // The capture library takes the length as an int; a frame whose size it
   // cannot be told fails like a frame it refuses. Without a counter the
   // client could not learn what was sent: nothing is.
-  const bool sendable = names_an_adapter(adapter) && frame != nullptr && sent != nullptr &&
-                        length <= static_cast<std::uint32_t>(INT_MAX);
   std::uint32_t status = NDIS_STATUS_FAILURE;
-  if (sendable && capture::send_frame(capture_handle(adapter), static_cast<const uint8_t*>(frame),
-                                      static_cast<int>(length)) == 0) {
-    status = NDIS_STATUS_SUCCESS;
-    *sent = length;
+  if (!names_an_adapter(adapter)) {
+    pkdv::sys::set_last_error(pkdv::sys::kErrorInvalidHandle);
+  } else if (frame == nullptr || sent == nullptr || length > static_cast<std::uint32_t>(INT_MAX)) {
+    pkdv::sys::set_last_error(pkdv::sys::kErrorInvalidParameter);
+  } else {
+    pkdv::sys::set_last_error(0);
+    if (capture::send_frame(capture_handle(adapter), static_cast<const uint8_t*>(frame),
+                            static_cast<int>(length)) == 0) {
+      status = NDIS_STATUS_SUCCESS;
+      *sent = length;
+    } else {
+      keep_a_reason();
+    }
   }
   pkdv::call_completion_routine(routine, status, sent != nullptr ? *sent : 0, context);
   return status;

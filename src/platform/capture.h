@@ -25,9 +25,12 @@ struct FrameHeader {
 };
 
 // pcap_open: "rpcap://NAME", "file://PATH" or a plain adapter name. nullptr on
-// failure with the reason in `error` (kErrorBufferSize bytes). Where the
-// capture library ignores the read time-out while no traffic comes, the handle
-// is switched to non-blocking so an empty poll returns at once.
+// failure with the reason in `error` (kErrorBufferSize bytes) and, as a
+// platform error code, in the last error (platform.h: access denied, no such
+// adapter or file, adapter not up, not a savefile, damaged savefile, remote
+// capture not supported; kErrorGenFailure when the reason is not known).
+// Where the capture library ignores the read time-out while no traffic comes,
+// the handle is switched to non-blocking so an empty poll returns at once.
 Handle* open(const char* source, int snapshot_length, int flags, int read_timeout_ms, char* error);
 void close(Handle* handle);
 
@@ -35,7 +38,10 @@ void close(Handle* handle);
 // this handle), 0 when none is ready, negative on error or end of a savefile.
 int next_frame(Handle* handle, FrameHeader* header, const std::uint8_t** data);
 
-// pcap_sendpacket: 0 on success.
+// pcap_sendpacket: 0 on success; otherwise the last error says why where the
+// capture unit can tell (kErrorNotSupported on a savefile, kErrorBadLength for
+// a frame the adapter cannot carry, kErrorNotReady for an adapter that is
+// down).
 int send_frame(Handle* handle, const std::uint8_t* frame, int length);
 
 // pcap_setfilter with `count` 8-byte BPF instructions: 0 on success, -1 on failure.

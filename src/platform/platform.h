@@ -12,12 +12,22 @@ namespace pkdv::sys {
 
 using ThreadId = std::uint32_t;
 
-// Last-error codes the library itself produces or tests for.
+// Last-error codes the library itself produces or tests for: Windows' numbers
+// on every build (include/pkdv.h lists what a failed open or send leaves).
+inline constexpr std::uint32_t kErrorFileNotFound = 2;
+inline constexpr std::uint32_t kErrorAccessDenied = 5;
 inline constexpr std::uint32_t kErrorInvalidHandle = 6;
 inline constexpr std::uint32_t kErrorNotEnoughMemory = 8;
-inline constexpr std::uint32_t kErrorInvalidParameter = 87;
+inline constexpr std::uint32_t kErrorBadFormat = 11;
+inline constexpr std::uint32_t kErrorNotReady = 21;
+inline constexpr std::uint32_t kErrorBadLength = 24;
+inline constexpr std::uint32_t kErrorGenFailure = 31;
 inline constexpr std::uint32_t kErrorNotSupported = 50;
+inline constexpr std::uint32_t kErrorDevNotExist = 55;
+inline constexpr std::uint32_t kErrorInvalidParameter = 87;
+inline constexpr std::uint32_t kErrorModNotFound = 126;
 inline constexpr std::uint32_t kErrorIoPending = 997;
+inline constexpr std::uint32_t kErrorFileCorrupt = 1392;
 
 // --- Critical sections: locks that their owning thread may enter again. ---
 void lock_init(CriticalSection* lock);

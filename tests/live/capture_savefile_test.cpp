@@ -4,12 +4,14 @@
 #include <pcap/pcap.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "netns.h"
 #include "platform/capture.h"
+#include "platform/platform.h"
 
 namespace pkdv::capture {
 namespace {
@@ -128,10 +130,32 @@ TEST_F(Savefile, EmptyOrMissingFilterProgramIsRefusedWithoutHarm) {
   close(handle);
 }
 
-// Open failures: nullptr and a text that says why, within the 260 bytes.
+TEST_F(Savefile, ARefusedFileSaysWhyInTheLastError) {
+  auto refused_with = [&](const std::string& contents) {
+    FILE* file = std::fopen(path_.c_str(), "wb");
+    std::fwrite(contents.data(), 1, contents.size(), file);
+    std::fclose(file);
+    char error[kErrorBufferSize] = {};
+    sys::set_last_error(0);
+    EXPECT_EQ(open(source().c_str(), 65536, 0, 1, error), nullptr);
+    return sys::last_error();
+  };
+  EXPECT_EQ(refused_with("just some text, certainly not frames\n"), sys::kErrorBadFormat);
+  EXPECT_EQ(refused_with(std::string("\xd4\xc3\xb2\xa1\x02\x00", 6)), sys::kErrorFileCorrupt)
+      << "a pcap header cut short";
+  EXPECT_EQ(refused_with(""), sys::kErrorFileCorrupt);
+
+  char error[kErrorBufferSize] = {};
+  EXPECT_EQ(open(("file://" + ::testing::TempDir()).c_str(), 65536, 0, 1, error), nullptr);
+  EXPECT_EQ(sys::last_error(), sys::kErrorAccessDenied) << "a folder";
+}
+
+// Open failures: nullptr, a text that says why, within the 260 bytes, and the
+// reason as a platform error code.
 struct RefusedSource {
   std::string source;
   std::string reason;  // a part of the error text
+  std::uint32_t code;  // the last error
 };
 
 void PrintTo(const RefusedSource& refused, std::ostream* out) {
@@ -144,7 +168,9 @@ TEST_P(RefusedOpen, GivesNullAndAnErrorText) {
   char error[kErrorBufferSize + 16];
   std::memset(error, 'X', sizeof error);
   error[0] = '\0';
+  sys::set_last_error(0);
   EXPECT_EQ(open(GetParam().source.c_str(), 65536, 0, 1, error), nullptr);
+  EXPECT_EQ(sys::last_error(), GetParam().code);
   std::size_t length = strnlen(error, kErrorBufferSize);
   EXPECT_LT(length, static_cast<std::size_t>(kErrorBufferSize)) << "error text not terminated";
   EXPECT_GT(length, 0u);
@@ -156,16 +182,21 @@ TEST_P(RefusedOpen, GivesNullAndAnErrorText) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sources, RefusedOpen,
-    ::testing::Values(RefusedSource{"file:///nonexistent/pkdv-missing.pcap", "pkdv-missing.pcap"},
-                      RefusedSource{"file:///nonexistent/" + std::string(600, 'n'), "nnnn"},
-                      RefusedSource{"rpcap://192.0.2.1/eth0", "only local adapters"},
-                      RefusedSource{"rpcap://[2001:db8::1]:2002/eth0", "only local adapters"},
-                      RefusedSource{"rpcaps://192.0.2.1/eth0", "only local adapters"},
-                      RefusedSource{"ftp://192.0.2.1/eth0", "only local adapters"},
-                      RefusedSource{"rpcap://" + std::string(400, 'h') + "/eth0",
-                                    "only local adapters"},
-                      RefusedSource{"rpcap://pkdvnosuch0", "pkdvnosuch0"},
-                      RefusedSource{"pkdvnosuch1", "pkdvnosuch1"}));
+    ::testing::Values(
+        RefusedSource{"file:///nonexistent/pkdv-missing.pcap", "pkdv-missing.pcap",
+                      sys::kErrorFileNotFound},
+        RefusedSource{"file:///nonexistent/" + std::string(600, 'n'), "nnnn",
+                      sys::kErrorFileNotFound},
+        RefusedSource{"file://", "", sys::kErrorFileNotFound},
+        RefusedSource{"rpcap://192.0.2.1/eth0", "only local adapters", sys::kErrorNotSupported},
+        RefusedSource{"rpcap://[2001:db8::1]:2002/eth0", "only local adapters",
+                      sys::kErrorNotSupported},
+        RefusedSource{"rpcaps://192.0.2.1/eth0", "only local adapters", sys::kErrorNotSupported},
+        RefusedSource{"ftp://192.0.2.1/eth0", "only local adapters", sys::kErrorNotSupported},
+        RefusedSource{"rpcap://" + std::string(400, 'h') + "/eth0", "only local adapters",
+                      sys::kErrorNotSupported},
+        RefusedSource{"rpcap://pkdvnosuch0", "pkdvnosuch0", sys::kErrorDevNotExist},
+        RefusedSource{"pkdvnosuch1", "pkdvnosuch1", sys::kErrorDevNotExist}));
 
 TEST(CaptureEnumeration, RefusesSourcesOtherThanTheLocalAdapters) {
   for (const char* source : {"rpcap://192.0.2.1/", "rpcap://192.0.2.1:2002/", "file:///tmp/"}) {

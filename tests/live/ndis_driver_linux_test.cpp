@@ -1,8 +1,12 @@
 // The Linux stand-in for the capture driver's OID handling, checked against
 // what the kernel reports (sysfs, ip) for a veth pair in a private namespace.
 #include <gtest/gtest.h>
+#include <pcap/pcap.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -137,6 +141,61 @@ TEST(LinuxDriver, AnswersWhatTheKernelSays) {
     ASSERT_TRUE(vendor.ok);
     EXPECT_EQ(vendor.returned, 5u);
     EXPECT_STREQ(reinterpret_cast<const char*>(vendor.data.data()), "veth");
+  });
+}
+
+// The media queries follow the capture handle's link type; one that no NDIS
+// medium describes is refused rather than called 802.3.
+TEST(LinuxDriver, MediaFollowTheLinkType) {
+  PKDV_SKIP_UNLESS_ROOT();
+  run_in_private_network([](const VethPair& veth) {
+    ip("tuntap add mode tun name pkdvtun0");
+    ip("link set pkdvtun0 up");
+    struct Case {
+      std::string interface;
+      int link_type;
+      std::optional<std::uint32_t> medium;
+    };
+    for (const Case& c : {Case{veth.first, DLT_EN10MB, medium::k8023},
+                          Case{"pkdvtun0", DLT_RAW, medium::kIp}, Case{"any", DLT_LINUX_SLL, {}}}) {
+      OpenAdapter adapter(c.interface);
+      ASSERT_TRUE(adapter.ready()) << c.interface;
+      EXPECT_EQ(pcap_datalink(reinterpret_cast<pcap_t*>(adapter.handle())), c.link_type);
+      for (std::uint32_t media : {oid::kGenMediaInUse, oid::kGenMediaSupported}) {
+        Reply reply = query(adapter.driver(), media);
+        if (c.medium) {
+          ASSERT_TRUE(reply.ok) << c.interface;
+          EXPECT_EQ(reply.data, (std::vector<std::uint8_t>{std::uint8_t(*c.medium), 0, 0, 0}));
+        } else {
+          EXPECT_FALSE(reply.ok) << c.interface;
+          EXPECT_EQ(reply.error, sys::kErrorNotSupported);
+        }
+      }
+    }
+  });
+}
+
+// Opening a live adapter that cannot be captured on says why.
+TEST(LinuxDriver, RefusedAdaptersSayWhy) {
+  PKDV_SKIP_UNLESS_ROOT();
+  run_in_private_network([](const VethPair& veth) {
+    char error[kErrorBufferSize] = {};
+    ip("link set " + veth.second + " down");
+    sys::set_last_error(0);
+    EXPECT_EQ(open(("rpcap://" + veth.second).c_str(), 65536, 0, 1, error), nullptr);
+    EXPECT_EQ(sys::last_error(), sys::kErrorNotReady) << error;
+
+    // Without CAP_NET_RAW (as "nobody"): access denied.
+    pid_t child = fork();
+    if (child == 0) {
+      if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) _exit(100);
+      Handle* handle = open(("rpcap://" + veth.first).c_str(), 65536, 0, 1, error);
+      _exit(handle == nullptr ? static_cast<int>(sys::last_error()) : 101);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(static_cast<std::uint32_t>(WEXITSTATUS(status)), sys::kErrorAccessDenied);
   });
 }
 

@@ -1,17 +1,25 @@
 // The capture unit on POSIX: libpcap linked directly.
 #include <net/if.h>
 #include <pcap/pcap.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
+#include "linux_interface.h"
 #include "ndis_driver_linux.h"
 #include "pcap_remote_compat.h"
 #include "platform/capture.h"
+#include "platform/capture_failure.h"
+#include "platform/platform.h"
 
 namespace pkdv::capture {
 namespace {
@@ -105,6 +113,43 @@ pcap_if_t* keep_openable(pcap_if_t* list) {
   return list;
 }
 
+// Whether the kernel has the interface up; empty when it cannot tell.
+std::optional<bool> interface_is_up(const std::string& name) {
+  int socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (socket < 0) return std::nullopt;
+  std::optional<std::uint32_t> flags = linux_interface::flags(socket, name);
+  ::close(socket);
+  if (!flags) return std::nullopt;
+  return (*flags & IFF_UP) != 0;
+}
+
+// Why an open failed: the kernel and the file system answer what they can,
+// libpcap's words the rest. Every refusal of a readable file that is not
+// "unknown file format" is about a damaged one.
+std::uint32_t open_failure_code(SourceKind kind, std::string_view name, const char* error) {
+  const std::string path(name);
+  const std::uint32_t from_text = failure_code_from_text(error);
+  switch (kind) {
+    case SourceKind::kUnsupported:
+      return sys::kErrorNotSupported;
+    case SourceKind::kSavefile: {
+      struct stat status {};
+      if (::stat(path.c_str(), &status) != 0)
+        return errno == EACCES ? sys::kErrorAccessDenied : sys::kErrorFileNotFound;
+      if (S_ISDIR(status.st_mode) || ::access(path.c_str(), R_OK) != 0)
+        return sys::kErrorAccessDenied;
+      if (from_text == sys::kErrorBadFormat || from_text == sys::kErrorNotEnoughMemory)
+        return from_text;
+      return sys::kErrorFileCorrupt;
+    }
+    case SourceKind::kLocalAdapter:
+      if (if_nametoindex(path.c_str()) == 0) return sys::kErrorDevNotExist;
+      if (interface_is_up(path) == false) return sys::kErrorNotReady;
+      return from_text;
+  }
+  return from_text;
+}
+
 }  // namespace
 
 Handle* open(const char* source, int snapshot_length, int flags, int read_timeout_ms, char* error) {
@@ -112,18 +157,23 @@ Handle* open(const char* source, int snapshot_length, int flags, int read_timeou
   // reach another host.
   if (source == nullptr) {
     std::snprintf(error, kErrorBufferSize, "no source given");
+    sys::set_last_error(sys::kErrorInvalidParameter);
     return nullptr;
   }
   auto [kind, name] = classify_source(source);
   if (kind == SourceKind::kUnsupported) {
     describe_unsupported_source(error, source);
+    sys::set_last_error(sys::kErrorNotSupported);
     return nullptr;
   }
   const int timeout_ms = kind == SourceKind::kLocalAdapter
                              ? std::max(read_timeout_ms, kLiveBlockTimeoutMs)
                              : read_timeout_ms;
   pcap_t* p = pcap_open(source, snapshot_length, flags, timeout_ms, nullptr, error);
-  if (p == nullptr) return nullptr;
+  if (p == nullptr) {
+    sys::set_last_error(open_failure_code(kind, name, error));
+    return nullptr;
+  }
 
   OpenRecord record{source, nullptr};
   if (pcap_file(p) == nullptr) {
@@ -131,10 +181,11 @@ Handle* open(const char* source, int snapshot_length, int flags, int read_timeou
     // empty poll would block), and the poller holds its lock across a poll.
     if (pcap_setnonblock(p, 1, error) != 0) {
       pcap_close(p);
+      sys::set_last_error(sys::kErrorGenFailure);
       return nullptr;
     }
-    record.driver =
-        LinuxDriver::create(std::string(name), (flags & PCAP_OPENFLAG_PROMISCUOUS) != 0);
+    record.driver = LinuxDriver::create(std::string(name), (flags & PCAP_OPENFLAG_PROMISCUOUS) != 0,
+                                        pcap_datalink(p));
   }
   open_handles().remember(p, std::move(record));
   return reinterpret_cast<Handle*>(p);
@@ -161,7 +212,34 @@ int next_frame(Handle* handle, FrameHeader* header, const std::uint8_t** data) {
 }
 
 int send_frame(Handle* handle, const std::uint8_t* frame, int length) {
-  return pcap_sendpacket(as_pcap(handle), frame, length);
+  pcap_t* p = as_pcap(handle);
+  if (pcap_file(p) != nullptr) {
+    sys::set_last_error(sys::kErrorNotSupported);  // a savefile takes no frames
+    return -1;
+  }
+  errno = 0;
+  if (pcap_sendpacket(p, frame, length) == 0) return 0;
+  switch (errno) {
+    case EMSGSIZE:
+      sys::set_last_error(sys::kErrorBadLength);
+      break;
+    case ENETDOWN:
+    case ENXIO:
+    case ENODEV:
+      sys::set_last_error(sys::kErrorNotReady);
+      break;
+    case EPERM:
+    case EACCES:
+      sys::set_last_error(sys::kErrorAccessDenied);
+      break;
+    case ENOBUFS:
+    case ENOMEM:
+      sys::set_last_error(sys::kErrorNotEnoughMemory);
+      break;
+    default:
+      sys::set_last_error(sys::kErrorGenFailure);
+  }
+  return -1;
 }
 
 int set_filter(Handle* handle, std::uint32_t count, const void* instructions) {

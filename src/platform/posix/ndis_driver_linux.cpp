@@ -2,6 +2,7 @@
 
 #include <linux/if_packet.h>
 #include <net/if.h>  // IFF_RUNNING
+#include <pcap/dlt.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -69,17 +70,42 @@ std::vector<std::uint8_t> counter_bytes(std::uint64_t value, std::size_t capacit
 
 }  // namespace
 
-std::unique_ptr<LinuxDriver> LinuxDriver::create(std::string interface, bool promiscuous) {
+std::optional<std::uint32_t> medium_of_link_type(int link_type) {
+  switch (link_type) {
+    case DLT_EN10MB:
+      return medium::k8023;
+    case DLT_IEEE802:
+      return medium::k8025;
+    case DLT_FDDI:
+      return medium::kFddi;
+    case DLT_ARCNET:
+    case DLT_ARCNET_LINUX:
+      return medium::kArcnetRaw;
+    case DLT_IEEE802_11:
+      return medium::kNative80211;
+    case DLT_RAW:
+    case DLT_IPV4:
+    case DLT_IPV6:
+      return medium::kIp;
+    default:
+      return std::nullopt;
+  }
+}
+
+std::unique_ptr<LinuxDriver> LinuxDriver::create(std::string interface, bool promiscuous,
+                                                 int link_type) {
   // Protocol 0: the socket receives no frames; it only carries requests and
   // holds memberships.
   int socket = ::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0);
   if (socket < 0) return nullptr;
-  return std::unique_ptr<LinuxDriver>(new LinuxDriver(std::move(interface), socket, promiscuous));
+  return std::unique_ptr<LinuxDriver>(
+      new LinuxDriver(std::move(interface), socket, promiscuous, link_type));
 }
 
-LinuxDriver::LinuxDriver(std::string interface, int socket, bool promiscuous)
+LinuxDriver::LinuxDriver(std::string interface, int socket, bool promiscuous, int link_type)
     : interface_(std::move(interface)),
       socket_(socket),
+      link_type_(link_type),
       packet_filter_(packet_filter::kDirected | packet_filter::kMulticast |
                      packet_filter::kBroadcast | (promiscuous ? packet_filter::kPromiscuous : 0)) {}
 
@@ -120,7 +146,7 @@ bool LinuxDriver::overlapped_result(void* /*overlapped*/, std::uint32_t* returne
 
 LinuxDriver::Answer LinuxDriver::query(std::uint32_t requested_oid, std::size_t capacity) {
   auto known = [](auto value, auto to_bytes) -> Answer {
-    if (!value) return {kErrorGenFailure, {}};
+    if (!value) return {sys::kErrorGenFailure, {}};
     return {0, to_bytes(*value)};
   };
   auto mac_bytes = [](const kernel::MacAddress& address) {
@@ -131,8 +157,12 @@ LinuxDriver::Answer LinuxDriver::query(std::uint32_t requested_oid, std::size_t 
     case oid::kGenSupportedList:
       return {0, as_bytes(kSupportedOids, sizeof kSupportedOids)};
     case oid::kGenMediaSupported:
-    case oid::kGenMediaInUse:
-      return {0, u32_bytes(kMedium8023)};
+    case oid::kGenMediaInUse: {
+      // One medium: the one the capture handle's frames are in, if any.
+      std::optional<std::uint32_t> in_use = medium_of_link_type(link_type_);
+      if (!in_use) return {sys::kErrorNotSupported, {}};
+      return {0, u32_bytes(*in_use)};
+    }
     case oid::kGenMaximumFrameSize:
       return known(kernel::mtu(socket_, interface_), u32_bytes);
     case oid::kGenMaximumTotalSize:
@@ -199,7 +229,7 @@ std::uint32_t LinuxDriver::set_packet_filter(std::uint32_t filter) {
                            std::pair{packet_filter::kAllMulticast, PACKET_MR_ALLMULTI}}) {
     bool wanted = (filter & bit) != 0;
     if (wanted == ((memberships_ & bit) != 0)) continue;
-    if (!change_membership(type, wanted)) return kErrorGenFailure;
+    if (!change_membership(type, wanted)) return sys::kErrorGenFailure;
     memberships_ ^= bit;
   }
   packet_filter_ = filter;

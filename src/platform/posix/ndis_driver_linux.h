@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -46,23 +47,40 @@ inline constexpr std::uint32_t kPromiscuous = 0x20;
 inline constexpr std::uint32_t kAllLocal = 0x80;
 }  // namespace packet_filter
 
+// NDIS media (NDIS_MEDIUM) that a capture handle's link type stands for.
+namespace medium {
+inline constexpr std::uint32_t k8023 = 0;
+inline constexpr std::uint32_t k8025 = 1;
+inline constexpr std::uint32_t kFddi = 2;
+inline constexpr std::uint32_t kArcnetRaw = 6;
+inline constexpr std::uint32_t kNative80211 = 16;
+inline constexpr std::uint32_t kIp = 19;
+}  // namespace medium
+
+// The medium whose frames carry `link_type` (a libpcap DLT_ value), as listed
+// in README.md; empty for link types no medium describes (Linux cooked
+// capture, PPP, CAN, radiotap, ...): the media queries then fail rather than
+// name frames wrongly.
+std::optional<std::uint32_t> medium_of_link_type(int link_type);
+
 // Fixed answers where Linux has no equivalent.
-inline constexpr std::uint32_t kMedium8023 = 0;
 inline constexpr std::uint32_t kMulticastListSize = 32;
 inline constexpr std::uint32_t kEthernetHeaderSize = 14;
 
 // Last errors of failed requests, as the Windows driver's requests fail.
+// (and sys::kErrorGenFailure: the kernel refused).
 inline constexpr std::uint32_t kErrorInvalidFunction = 1;       // unknown control code
-inline constexpr std::uint32_t kErrorGenFailure = 31;           // the kernel refused
 inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;  // data part too small
 
 class LinuxDriver final : public Driver {
  public:
   // `interface` is the kernel's name of the adapter; `promiscuous` says
-  // whether the capture handle was opened in promiscuous mode. nullptr when
-  // no packet socket can be made (the socket the requests and the packet
-  // filter's memberships go through).
-  static std::unique_ptr<LinuxDriver> create(std::string interface, bool promiscuous);
+  // whether the capture handle was opened in promiscuous mode; `link_type` is
+  // the capture handle's (pcap_datalink). nullptr when no packet socket can be
+  // made (the socket the requests and the packet filter's memberships go
+  // through).
+  static std::unique_ptr<LinuxDriver> create(std::string interface, bool promiscuous,
+                                             int link_type);
   ~LinuxDriver() override;
   LinuxDriver(const LinuxDriver&) = delete;
   LinuxDriver& operator=(const LinuxDriver&) = delete;
@@ -80,7 +98,7 @@ class LinuxDriver final : public Driver {
     std::vector<std::uint8_t> bytes;
   };
 
-  LinuxDriver(std::string interface, int socket, bool promiscuous);
+  LinuxDriver(std::string interface, int socket, bool promiscuous, int link_type);
   Answer query(std::uint32_t oid, std::size_t capacity);
   std::uint32_t set(std::uint32_t oid, std::span<const std::uint8_t> data);
   std::uint32_t set_packet_filter(std::uint32_t filter);
@@ -88,6 +106,7 @@ class LinuxDriver final : public Driver {
 
   const std::string interface_;
   const int socket_;  // AF_PACKET, receives nothing; holds our memberships
+  const int link_type_;
   std::mutex filter_mutex_;
   std::uint32_t packet_filter_;    // as last set, for queries
   std::uint32_t memberships_ = 0;  // filter bits our socket holds a membership for

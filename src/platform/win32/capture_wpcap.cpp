@@ -2,6 +2,8 @@
 #include <cstdio>
 
 #include "platform/capture.h"
+#include "platform/capture_failure.h"
+#include "platform/platform.h"
 #include "platform/win32/open_handles.h"
 #include "platform/win32/wpcap_library.h"
 
@@ -27,10 +29,15 @@ Handle* open(const char* source, int snapshot_length, int flags, int read_timeou
   const wpcap::Library* l = wpcap::library();
   if (!l) {
     report_missing_library(error);
+    sys::set_last_error(sys::kErrorModNotFound);
     return nullptr;
   }
   wpcap::pcap_t* p = l->open(source, snapshot_length, flags, read_timeout_ms, nullptr, error);
-  if (!p) return nullptr;
+  if (!p) {
+    // The capture library tells why only in words.
+    sys::set_last_error(failure_code_from_text(error));
+    return nullptr;
+  }
   if (!l->honours_read_timeout && l->setnonblock) {
     // The poller holds its lock across every poll, so an empty poll must come
     // back at once even where the read time-out is ignored.
