@@ -11,7 +11,7 @@ build=build/fuzz
 targets=(fill_packet_buffer ndis_request open_name enumeration)
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DPKDV_FUZZ=ON -DPKDV_BUILD_TESTS=OFF -DPKDV_SANITIZE=address,undefined >/dev/null
+  -DPKDV_FUZZ=ON -DPKDV_BUILD_TESTS=OFF -DPKDV_WARNINGS_AS_ERRORS=ON -DPKDV_SANITIZE=address,undefined >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]/%/_fuzzer}"
 
 mkdir -p "$build/artifacts"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test of every lane: Linux (plain, ASan+UBSan, TSan),
 # Windows i686 (the shipped DLL, checked statically), Windows x86_64 (the
-# whole suite under Wine64), the benchmarks' short mode (lane "bench": fails
+# whole suite under Wine64), a Release build of the library and the sample
+# with GCC and with clang (lane "release": what a user's first build meets,
+# no tests), the benchmarks' short mode (lane "bench": fails
 # on a build error or a crash, never on a timing) and the libFuzzer targets,
 # 30 s each (lane "fuzz": fails on any crash). Usage: tools/test-all.sh [lane...]
 set -euo pipefail
@@ -9,11 +11,18 @@ cd "$(dirname "$0")/.."
 tools/install-deps.sh
 
 lanes=("$@")
-((${#lanes[@]})) || lanes=(linux linux-asan linux-tsan win32 win64 bench fuzz)
+((${#lanes[@]})) || lanes=(linux linux-asan linux-tsan win32 win64 release bench fuzz)
 
 run_lane() {
   if [[ $1 == bench ]]; then
     tools/bench.sh --short
+    return
+  fi
+  if [[ $1 == release ]]; then
+    local preset
+    for preset in release-gcc release-clang; do
+      cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" || return 1
+    done
     return
   fi
   if [[ $1 == fuzz ]]; then

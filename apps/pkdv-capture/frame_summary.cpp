@@ -41,13 +41,17 @@ std::string tcp_flags(uint8_t flags) {
   static constexpr std::pair<uint8_t, const char*> kNames[] = {
       {0x01, "FIN"}, {0x02, "SYN"}, {0x04, "RST"}, {0x08, "PSH"},
       {0x10, "ACK"}, {0x20, "URG"}, {0x40, "ECE"}, {0x80, "CWR"}};
-  std::string text;
+  // Built front to back in one string: prepending the bracket to a finished
+  // text would move it for nothing.
+  std::string text = "[";
   for (auto [bit, name] : kNames) {
     if (!(flags & bit)) continue;
-    if (!text.empty()) text += ',';
+    if (text.size() > 1) text += ',';
     text += name;
   }
-  return "[" + (text.empty() ? std::string("none") : text) + "]";
+  if (text.size() == 1) text += "none";
+  text += ']';
+  return text;
 }
 
 // `segment` holds what was captured of the transport header and payload; `length` is the
