@@ -47,7 +47,12 @@ void serve_record(ThreadRecord* record) {
 
 void FillPacketBuffer(PacketBuffer* buffer, const capture::FrameHeader& header,
                       const std::uint8_t* data) {
-  buffer->captured_length = header.captured_length;
+  // Only the captured bytes exist, and only the wire length's worth of them
+  // belong to the frame: a savefile may claim more captured bytes than the
+  // frame had, which a client trusting the field would read past its data
+  // area. The field says how many bytes the data area holds on success.
+  const std::uint32_t bytes = std::min(header.captured_length, header.wire_length);
+  buffer->captured_length = bytes;
   buffer->wire_length = header.wire_length;
   buffer->sequence = ++frame_counter;
   buffer->timestamp = static_cast<std::uint64_t>(std::int64_t{header.seconds} * 10'000'000 +
@@ -57,10 +62,8 @@ void FillPacketBuffer(PacketBuffer* buffer, const capture::FrameHeader& header,
     return;
   }
   buffer->status = NDIS_STATUS_SUCCESS;
-  // Only the captured bytes exist: a filter or the snapshot length may have
-  // cut the frame short of its wire length. The capacity test above bounds
-  // the copy by the wire length, so take the smaller of the two.
-  const std::uint32_t bytes = std::min(header.captured_length, header.wire_length);
+  // A filter or the snapshot length may have cut the frame short of its wire
+  // length; the capacity test above bounds `bytes` by the capacity.
   if (bytes) std::memcpy(buffer->data, data, bytes);
 }
 

@@ -25,6 +25,7 @@ struct SavedFrame {
   std::vector<std::uint8_t> bytes;
   std::int32_t seconds;
   std::int32_t microseconds;
+  std::uint32_t wire_length = 0;  // 0: the captured bytes' length
 };
 
 std::vector<SavedFrame> make_frames(int count) {
@@ -46,7 +47,8 @@ std::string write_savefile(const std::vector<SavedFrame>& frames) {
     pcap_pkthdr header{};
     header.ts.tv_sec = f.seconds;
     header.ts.tv_usec = f.microseconds;
-    header.caplen = header.len = static_cast<bpf_u_int32>(f.bytes.size());
+    header.caplen = static_cast<bpf_u_int32>(f.bytes.size());
+    header.len = f.wire_length != 0 ? f.wire_length : header.caplen;
     pcap_dump(reinterpret_cast<u_char*>(dumper), &header, f.bytes.data());
   }
   pcap_dump_close(dumper);
@@ -83,6 +85,30 @@ TEST(EndToEnd, SavefileFramesComeBackByteExactInOrder) {
     }
     expect_consecutive(results, frames.size());
     EXPECT_EQ(results.back().status, NDIS_STATUS_FAILURE);
+  }
+  EXPECT_EQ(PKDV_CloseAdapter(adapter), 1);
+  std::remove(path.c_str());
+}
+
+// A savefile record may claim more captured bytes than the frame had on the
+// wire: only the frame's bytes are copied, and the captured length says so,
+// so a client that trusts it stays within its data area.
+TEST(EndToEnd, CapturedLengthNeverExceedsTheBytesCopied) {
+  std::vector<std::uint8_t> bytes(100);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i);
+  const std::string path = write_savefile({{bytes, 1, 5, 60}});
+  std::string name = "file://" + path;
+  AdapterHandle adapter = PKDV_OpenAdapterA(name.data());
+  ASSERT_NE(adapter, PKDV_INVALID_ADAPTER);
+  {
+    Reader reader(adapter, 1, /*capacity=*/80);
+    reader.run_until(1, milliseconds(5000));
+    ASSERT_EQ(reader.results().size(), 1u);
+    const ReadResult& r = reader.results()[0];
+    EXPECT_EQ(r.status, NDIS_STATUS_SUCCESS);
+    EXPECT_EQ(r.wire_length, 60u);
+    EXPECT_EQ(r.captured_length, 60u);
+    EXPECT_EQ(r.data, std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 60));
   }
   EXPECT_EQ(PKDV_CloseAdapter(adapter), 1);
   std::remove(path.c_str());
