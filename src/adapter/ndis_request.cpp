@@ -27,10 +27,11 @@ constexpr std::uint32_t kOidDriverSizeExtra = 11;
 constexpr std::uint32_t kOidAllocationExtra = 12;
 constexpr std::uint32_t kLongestData = UINT32_MAX - kOidAllocationExtra;
 
-// The outcomes of the driver call, as their low 8 bits reach the client.
-constexpr std::uint32_t kDriverSucceeded = 1;       // TRUE
-constexpr std::uint32_t kOverlappedWaitFailed = 0;  // FALSE
-constexpr std::uint32_t kDriverRefused = ERROR_NOT_SUPPORTED;
+// The outcomes of the driver call as the client sees them when no bytes came
+// back: TRUE, or 50 for a call that failed, at once or in the wait for its
+// overlapped result alike (0 would read as success).
+constexpr std::uint32_t kDriverSucceeded = 1;
+constexpr std::uint32_t kDriverFailed = ERROR_NOT_SUPPORTED;
 
 std::uint8_t* build_oid_buffer(const NdisRequestRecord& request) {
   const std::uint32_t length = request.information_buffer_length;
@@ -60,9 +61,8 @@ std::optional<std::uint32_t> run_driver_call(capture::Driver& driver, std::uint3
                                              void* overlapped, std::uint32_t* returned) {
   try {
     if (driver.control(code, buffer, size, overlapped, returned)) return kDriverSucceeded;
-    if (pkdv::sys::last_error() != pkdv::sys::kErrorIoPending) return kDriverRefused;
-    return driver.overlapped_result(overlapped, returned) ? kDriverSucceeded
-                                                          : kOverlappedWaitFailed;
+    if (pkdv::sys::last_error() != pkdv::sys::kErrorIoPending) return kDriverFailed;
+    return driver.overlapped_result(overlapped, returned) ? kDriverSucceeded : kDriverFailed;
   } catch (const std::bad_alloc&) {
     return std::nullopt;
   }
@@ -112,7 +112,10 @@ extern "C" uint32_t PKDV_CALL PKDV_MakeNdisRequest(AdapterHandle adapter,
     free_oid_buffer(buffer);
     return NDIS_STATUS_FAILURE;
   }
-  if (returned != 0 && is_query) copy_answer(request, buffer, size, returned);
+  // A failed call's count means nothing (a failed wait may still report one):
+  // only a success hands bytes back, and the last error stays the driver's.
+  const bool answered = *outcome == kDriverSucceeded && returned != 0;
+  if (answered && is_query) copy_answer(request, buffer, size, returned);
   free_oid_buffer(buffer);
-  return returned != 0 ? NDIS_STATUS_SUCCESS : *outcome;
+  return answered ? NDIS_STATUS_SUCCESS : *outcome;
 }

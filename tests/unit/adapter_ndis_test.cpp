@@ -145,11 +145,15 @@ TEST_F(NdisRequestTest, APendingCallEndsWithTheOverlappedResult) {
   EXPECT_EQ(make(empty), PKDV_NDIS_STATUS_NO_DATA);
   EXPECT_TRUE(empty.untouched());
 
-  Request failed(PKDV_NDIS_REQUEST_QUERY, 0x00010106, 4);
-  reply(pends_then(false, 0));
-  EXPECT_EQ(make(failed), 0u);
-  EXPECT_TRUE(failed.untouched());
-  EXPECT_EQ(PKDV_GetLastError(), kErrorGenFailure);
+  // A failed wait is a failure like an immediate refusal, even when it
+  // reports a count: nothing comes back, and the last error is the driver's.
+  for (std::uint32_t returned : {0u, 4u}) {
+    Request failed(PKDV_NDIS_REQUEST_QUERY, 0x00010106, 4);
+    reply(pends_then(false, returned, {0xDC, 5, 0, 0}));
+    EXPECT_EQ(make(failed), static_cast<std::uint32_t>(ERROR_NOT_SUPPORTED)) << returned;
+    EXPECT_TRUE(failed.untouched()) << returned;
+    EXPECT_EQ(PKDV_GetLastError(), kErrorGenFailure) << returned;
+  }
 }
 
 TEST_F(NdisRequestTest, AnImmediateRefusalGivesFiftyAndKeepsTheDriversError) {
