@@ -90,11 +90,13 @@ OpenHandles& open_handles() {
 
 // A listed local adapter must be one the kernel knows and that is up: libpcap
 // also lists pseudo-devices (any, nflog, dbus-..., bluetooth-...) and down
-// interfaces, which either do not open or are no network adapter.
+// interfaces, which either do not open or are no network adapter. The name is
+// the tail of the listed one, so it ends where that ends: no copy is needed,
+// and nothing here can run out of memory while the list is being pruned.
 bool is_openable_adapter(const pcap_if_t* device) {
   auto [kind, name] = classify_source(device->name);
   if (kind != SourceKind::kLocalAdapter) return true;
-  return (device->flags & PCAP_IF_UP) != 0 && if_nametoindex(std::string(name).c_str()) != 0;
+  return (device->flags & PCAP_IF_UP) != 0 && if_nametoindex(name.data()) != 0;
 }
 
 // Unlinks and frees the elements that is_openable_adapter() refuses.
@@ -169,26 +171,28 @@ Handle* open(const char* source, int snapshot_length, int flags, int read_timeou
   const int timeout_ms = kind == SourceKind::kLocalAdapter
                              ? std::max(read_timeout_ms, kLiveBlockTimeoutMs)
                              : read_timeout_ms;
-  pcap_t* p = pcap_open(source, snapshot_length, flags, timeout_ms, nullptr, error);
+  // Until the handle is remembered, a failure, running out of memory
+  // included, closes it again: its ring is megabytes.
+  std::unique_ptr<pcap_t, decltype(&pcap_close)> p(
+      pcap_open(source, snapshot_length, flags, timeout_ms, nullptr, error), pcap_close);
   if (p == nullptr) {
     sys::set_last_error(open_failure_code(kind, name, error));
     return nullptr;
   }
 
   OpenRecord record{source, nullptr};
-  if (pcap_file(p) == nullptr) {
+  if (pcap_file(p.get()) == nullptr) {
     // libpcap on Linux ignores the read time-out while no traffic comes (an
     // empty poll would block), and the poller holds its lock across a poll.
-    if (pcap_setnonblock(p, 1, error) != 0) {
-      pcap_close(p);
+    if (pcap_setnonblock(p.get(), 1, error) != 0) {
       sys::set_last_error(sys::kErrorGenFailure);
       return nullptr;
     }
     record.driver = LinuxDriver::create(std::string(name), (flags & PCAP_OPENFLAG_PROMISCUOUS) != 0,
-                                        pcap_datalink(p));
+                                        pcap_datalink(p.get()));
   }
-  open_handles().remember(p, std::move(record));
-  return reinterpret_cast<Handle*>(p);
+  open_handles().remember(p.get(), std::move(record));
+  return reinterpret_cast<Handle*>(p.release());
 }
 
 void close(Handle* handle) {

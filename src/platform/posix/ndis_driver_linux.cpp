@@ -98,8 +98,13 @@ std::unique_ptr<LinuxDriver> LinuxDriver::create(std::string interface, bool pro
   // holds memberships.
   int socket = ::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0);
   if (socket < 0) return nullptr;
-  return std::unique_ptr<LinuxDriver>(
-      new LinuxDriver(std::move(interface), socket, promiscuous, link_type));
+  try {
+    return std::unique_ptr<LinuxDriver>(
+        new LinuxDriver(std::move(interface), socket, promiscuous, link_type));
+  } catch (...) {
+    ::close(socket);
+    throw;
+  }
 }
 
 LinuxDriver::LinuxDriver(std::string interface, int socket, bool promiscuous, int link_type)

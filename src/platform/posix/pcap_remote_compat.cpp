@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 namespace {
@@ -54,6 +55,26 @@ bool replace_text(char** field, const std::string& text) {
   return true;
 }
 
+// Gives every listed device the name and description a remote-enabled
+// libpcap reports for the local host. False when memory ran out.
+bool describe_as_local(pcap_if_t* devices) {
+  try {
+    for (pcap_if_t* device = devices; device != nullptr; device = device->next) {
+      std::string name = std::string(kAdapterSourcePrefix) + device->name;
+      bool described = device->description != nullptr && device->description[0] != '\0';
+      std::string description = "Network adapter '" +
+                                (described ? std::string(device->description) : name) +
+                                "' on local host";
+      if (!replace_text(&device->name, name) || !replace_text(&device->description, description)) {
+        return false;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 extern "C" pcap_t* pcap_open(const char* source, int snaplen, int flags, int read_timeout,
@@ -88,18 +109,11 @@ extern "C" int pcap_findalldevs_ex(const char* source, struct pcap_rmtauth* /*au
     return -1;
   }
   if (pcap_findalldevs(alldevs, errbuf) != 0) return -1;
-  for (pcap_if_t* device = *alldevs; device != nullptr; device = device->next) {
-    std::string name = std::string(kAdapterSourcePrefix) + device->name;
-    bool described = device->description != nullptr && device->description[0] != '\0';
-    std::string description = "Network adapter '" +
-                              (described ? std::string(device->description) : name) +
-                              "' on local host";
-    if (!replace_text(&device->name, name) || !replace_text(&device->description, description)) {
-      pcap_freealldevs(*alldevs);
-      *alldevs = nullptr;
-      std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "out of memory while listing adapters");
-      return -1;
-    }
+  if (!describe_as_local(*alldevs)) {
+    pcap_freealldevs(*alldevs);
+    *alldevs = nullptr;
+    std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "out of memory while listing adapters");
+    return -1;
   }
   return 0;
 }
