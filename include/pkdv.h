@@ -1,10 +1,11 @@
 /*
  * pkdv.h - packet-driver interface over libpcap.
  *
- * Fourteen plain functions: list adapters, open and close them, install BPF
- * filters, send frames, pass NDIS OID queries and sets to the adapter, and post
- * asynchronous one-frame reads whose completion routines run later in the
- * posting thread while it waits alertably. docs/api.md in the source tree
+ * Fourteen plain functions (POSIX builds add a fifteenth, PKDV_WaitAlertable):
+ * list adapters, open and close them, install BPF filters, send frames, pass
+ * NDIS OID queries and sets to the adapter, and post asynchronous one-frame
+ * reads whose completion routines run later in the posting thread while it
+ * waits alertably. docs/api.md in the source tree
  * follows a read from post to routine, with an example for Windows and POSIX.
  *
  * Threads: every function may be called from any thread, except that one
@@ -315,12 +316,12 @@ PKDV_GET_NEXT_ADAPTER_REGISTRY_INFO_FUNC PKDV_GetNextAdapterRegistryInfo;
  *   NDIS_STATUS_FAILURE            `wait` false, or no memory for the driver buffer
  *   0                              the driver returned data (query: copied to the
  *                                  information buffer, at most its length, and
- *                                  bytes_written = bytes_needed = bytes copied),
- *                                  or it failed while completing asynchronously
- *                                  (Windows only; PKDV_GetLastError() tells why)
+ *                                  bytes_written = bytes_needed = bytes copied)
  *   1 (PKDV_NDIS_STATUS_NO_DATA)   the driver succeeded without returning data
- *   ERROR_NOT_SUPPORTED (50)       the driver refused the request at once;
- *                                  PKDV_GetLastError() then tells why. */
+ *   ERROR_NOT_SUPPORTED (50)       the driver refused the request, at once or
+ *                                  while completing it asynchronously (Windows);
+ *                                  nothing is written back, and
+ *                                  PKDV_GetLastError() tells why. */
 typedef uint32_t PKDV_CALL PKDV_MAKE_NDIS_REQUEST_FUNC(AdapterHandle adapter,
                                                        NdisRequestRecord* request, void* overlapped,
                                                        uint8_t wait);
@@ -344,8 +345,9 @@ PKDV_IS_WINDOWS_95_FUNC PKDV_IsWindows95;
 
 /* The calling thread's last platform error (GetLastError on Windows; on POSIX
  * the code that the library's stand-in services last set in this thread, for
- * instance by a refused NDIS request: 1 unknown request, 31 the kernel
- * refused, 122 data part too small). The codes are Windows' on every build;
+ * instance by a refused NDIS request: 1 unknown control code, 31 the kernel
+ * refused, 50 unknown OID or a set of a query-only OID, 87 malformed driver
+ * buffer, 122 data part too small). The codes are Windows' on every build;
  * PKDV_OpenAdapterA and PKDV_PacketSendEx list theirs. Read it right after
  * the failing call; later calls in the same thread may change it. Never
  * fails. */
