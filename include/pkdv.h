@@ -84,7 +84,7 @@ extern "C" {
  * sized elsewhere. PKDV_INVALID_ADAPTER (all bits set) means "no adapter". A
  * handle is valid, in every thread, from PKDV_OpenAdapterA to PKDV_CloseAdapter. */
 typedef uintptr_t AdapterHandle;
-#define PKDV_INVALID_ADAPTER ((AdapterHandle)~(AdapterHandle)0)
+#define PKDV_INVALID_ADAPTER ((AdapterHandle) ~(AdapterHandle)0)
 
 #pragma pack(push, 4)
 /* Receives one frame of an asynchronous read. The client allocates it
@@ -108,7 +108,18 @@ typedef uintptr_t AdapterHandle;
  *  56      data             library: the frame's bytes (captured_length of them),
  *                           written only when status is NDIS_STATUS_SUCCESS
  *
- * 64-bit fields are little-endian, low word first, on a 4-byte boundary. */
+ * 64-bit fields are little-endian, low word first, on a 4-byte boundary.
+ *
+ * A 32-bit client under Wine on Linux, with Wine's own wpcap.dll (which passes
+ * the work on to the host's libpcap): Wine 8.0's 32-bit wpcap.dll hands back
+ * frame headers that have lost the capture time's microseconds and the wire
+ * length. The library recognises such headers there (and only there: with
+ * WinPcap, Npcap, or any 64-bit build, headers are used as they come; a
+ * header that reads consistently is always taken as it is) and still delivers
+ * each frame's bytes and captured_length exactly; timestamp is then whole
+ * seconds (the microseconds cannot be recovered) and wire_length equals
+ * captured_length, which is the frame's real length for every frame up to the
+ * library's 65536-byte snapshot length. */
 typedef struct PacketBuffer {
   uint8_t client_reserved[24];
   uint32_t status;

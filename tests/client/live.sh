@@ -9,7 +9,7 @@
 #   - Ctrl-C ends a capture cleanly (without a runner only: Wine gets no signal through).
 #
 #   live.sh NETNS_RUN SAMPLE.pcap [RUNNER...] PROGRAM   (RUNNER: e.g. cmake/wine-run.sh)
-# Exits 77 (skipped) when not root.
+# Exits 77 (skipped) when not root, or where this Wine cannot capture.
 set -u
 netns_run=$1 sample=$2
 shift 2
@@ -30,7 +30,8 @@ wine=false
 if [[ ${#client[@]} -gt 1 && ${client[0]} == *wine-run.sh ]]; then
   # A prefix of this namespace's own, its server started in here, one run at a time.
   wine=true
-  export PKDV_WINE_PREFIX=${PKDV_WINE_ROOT:-${TMPDIR:-/tmp}/pkdv-wine-$(id -u)}/win64-netns
+  PKDV_WINE_PREFIX=$("${client[0]}" --netns-prefix) || exit 77
+  export PKDV_WINE_PREFIX
   mkdir -p "$(dirname "$PKDV_WINE_PREFIX")"
   exec 9>"$PKDV_WINE_PREFIX.busy"
   flock 9

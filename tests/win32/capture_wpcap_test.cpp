@@ -10,6 +10,7 @@
 
 #include "fake_wpcap.h"
 #include "platform/capture.h"
+#include "platform/win32/forwarder_header.h"
 #include "platform/win32/wpcap_library.h"
 
 namespace pkdv::capture {
@@ -75,7 +76,57 @@ TEST(WpcapVersionText, TellsTimeOutHonouringAndHandleLayout) {
   }
 }
 
+TEST(ForwarderHeader, OnlyWinesThirtyTwoBitForwarderIsSuspectAndOnlyItsShiftIsRead) {
+  const char* libpcap = "libpcap version 1.10.3 (with TPACKET_V3)";
+  EXPECT_EQ(wpcap::may_shift_header(true, libpcap), sizeof(void*) == 4);
+  EXPECT_FALSE(wpcap::may_shift_header(false, libpcap));
+  EXPECT_FALSE(
+      wpcap::may_shift_header(true, "Npcap version 1.79, based on libpcap version 1.10.4"));
+  EXPECT_FALSE(wpcap::may_shift_header(true, nullptr));
+
+  struct Case {
+    wpcap::pcap_pkthdr in;
+    FrameHeader out;
+  } cases[] = {
+      // Measured from Wine 8.0's 32-bit forwarder with a 60-byte frame.
+      {{{0x6B17CA28, 60}, 0x7FF22F90, 0x7FF20AD0}, {0x6B17CA28, 0, 60, 60}},
+      // A consistent header is taken as it is (a forwarder that fixed its layout).
+      {{{0x6B17CA28, 999999}, 60, 1514}, {0x6B17CA28, 999999, 60, 1514}},
+      {{{7, 60}, 60, 60}, {7, 60, 60, 60}},
+      // Neither layout: passed on for the reader to refuse.
+      {{{7, 0}, 0x7FF22F90, 0x7FF20AD0}, {7, 0, 0x7FF22F90, 0x7FF20AD0}},
+      {{{7, 262145}, 0x7FF22F90, 0x7FF20AD0}, {7, 262145, 0x7FF22F90, 0x7FF20AD0}},
+  };
+  for (const Case& c : cases) {
+    const FrameHeader got = wpcap::read_forwarder_header(c.in);
+    EXPECT_EQ(got.seconds, c.out.seconds);
+    EXPECT_EQ(got.microseconds, c.out.microseconds);
+    EXPECT_EQ(got.captured_length, c.out.captured_length);
+    EXPECT_EQ(got.wire_length, c.out.wire_length);
+  }
+}
+
+// The frame a library with shifted headers delivers, as the capture unit reports it.
+FrameHeader shifted_frame(const char* source, std::vector<std::uint8_t>* bytes) {
+  Handle* handle = open_ok(source);
+  fake_export<fake::ShiftHeadersFn>("fake_shift_headers")(1);
+  const std::vector<std::uint8_t> frame(60, 0x5C);
+  fake_export<fake::PushFrameFn>("fake_push_frame")(handle, frame.data(), 60);
+  FrameHeader header{};
+  const std::uint8_t* data = nullptr;
+  EXPECT_EQ(next_frame(handle, &header, &data), 1);
+  if (data) bytes->assign(data, data + 60);
+  fake_export<fake::ShiftHeadersFn>("fake_shift_headers")(0);
+  close(handle);
+  return header;
+}
+
 // --- WinPcap 4.x ---
+
+TEST(WinPcapLibrary, HeadersAreNeverReadAsShifted) {
+  std::vector<std::uint8_t> bytes;
+  EXPECT_EQ(shifted_frame("rpcap://fake0", &bytes).captured_length, 0x7FF22F90u);
+}
 
 TEST(WinPcapLibrary, OpensWithTheArgumentsAndKeepsTheReadTimeOut) {
   Handle* handle = open_ok("rpcap://fake0");
@@ -201,6 +252,20 @@ TEST(PlainLibpcap, PassesFramesAndTheirWindowsHeader) {
   EXPECT_EQ(header.wire_length, 3u);
   EXPECT_EQ(std::memcmp(data, frame, 3), 0);
   close(handle);
+}
+
+TEST(PlainLibpcap, ShiftedHeadersAreRecoveredOnlyInA32BitProcess) {
+  std::vector<std::uint8_t> bytes;
+  const FrameHeader header = shifted_frame("rpcap://fake0", &bytes);
+  if (sizeof(void*) == 4) {
+    EXPECT_EQ(header.seconds, 1);
+    EXPECT_EQ(header.microseconds, 0);
+    EXPECT_EQ(header.captured_length, 60u);
+    EXPECT_EQ(header.wire_length, 60u);
+    EXPECT_EQ(bytes, std::vector<std::uint8_t>(60, 0x5C));
+  } else {
+    EXPECT_EQ(header.captured_length, 0x7FF22F90u);
+  }
 }
 
 TEST(PlainLibpcap, ListsDevicesAndReportsOpenFailures) {

@@ -18,6 +18,7 @@ struct DllClient {
   PKDV_GET_FIRST_ADAPTER_REGISTRY_INFO_FUNC* first = nullptr;
   PKDV_GET_NEXT_ADAPTER_REGISTRY_INFO_FUNC* next = nullptr;
   PKDV_MAKE_NDIS_REQUEST_FUNC* ndis = nullptr;
+  PKDV_SET_BPF_PROGRAM_FUNC* filter = nullptr;
 
   // False when the DLL or one of the exports is missing.
   bool load() {
@@ -27,7 +28,8 @@ struct DllClient {
            find(send, "PKDV_PacketSendEx") && find(read, "PKDV_PacketReadEx") &&
            find(cancel, "PKDV_CancelPacketRead") &&
            find(first, "PKDV_GetFirstAdapterRegistryInfo") &&
-           find(next, "PKDV_GetNextAdapterRegistryInfo") && find(ndis, "PKDV_MakeNdisRequest");
+           find(next, "PKDV_GetNextAdapterRegistryInfo") && find(ndis, "PKDV_MakeNdisRequest") &&
+           find(filter, "PKDV_SetBPFProgram");
   }
   void unload() {
     FreeLibrary(module);

@@ -7,6 +7,8 @@
 // first word is a device handle (here an event, which DeviceIoControl
 // refuses); sources starting with "file://" have no adapter object.
 // FAKE_WPCAP_POLL_MS makes every poll take that long (a slow capture library).
+// fake_shift_headers(1) gives frame headers the layout of Wine 8.0's 32-bit
+// forwarder: [seconds, captured length, two words of garbage].
 #include <windows.h>
 
 #include <cstdlib>
@@ -55,6 +57,7 @@ struct Oid {
   std::vector<std::uint8_t> answer;
 } next_oid;
 OidRecord last_oid{};
+bool shift_headers = false;
 
 struct Guard {
   Guard() { EnterCriticalSection(&lock); }
@@ -132,7 +135,8 @@ __declspec(dllexport) int pcap_next_ex(void* handle, Header** header, const std:
   p->current = std::move(p->frames.front());
   p->frames.pop_front();
   const auto length = static_cast<std::uint32_t>(p->current.size());
-  p->header = Header{1, 5, length, length};
+  p->header = shift_headers ? Header{1, static_cast<std::int32_t>(length), 0x7FF22F90, 0x7FF20AD0}
+                            : Header{1, 5, length, length};
   *header = &p->header;
   *data = p->current.data();
   return 1;
@@ -194,6 +198,11 @@ __declspec(dllexport) void fake_script_oid(int result, std::uint32_t error,
   next_oid.result = result;
   next_oid.error = error;
   next_oid.answer.assign(answer, answer + answer_length);
+}
+
+__declspec(dllexport) void fake_shift_headers(int on) {
+  Guard guard;
+  shift_headers = on != 0;
 }
 
 __declspec(dllexport) const OidRecord* fake_last_oid() {

@@ -34,5 +34,6 @@ using PushFrameFn = void (*)(void* handle, const std::uint8_t* data, std::uint32
 using ScriptOidFn = void (*)(int result, std::uint32_t error, const std::uint8_t* answer,
                              std::size_t answer_length);
 using LastOidFn = const OidRecord* (*)();
+using ShiftHeadersFn = void (*)(int on);
 
 }  // namespace pkdv::testing::fake_wpcap

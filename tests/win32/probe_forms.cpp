@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "pkdv.h"
+#include "stack_guard.h"
 
 namespace {
 
@@ -34,10 +35,15 @@ void check(bool ok, const char* what, unsigned long got, unsigned long want) {
 constexpr std::uintptr_t kContext = 0x5A5A1234;
 std::uintptr_t received[3];
 int calls = 0;
-void PKDV_CALLBACK routine(std::uint32_t first, std::uint32_t second, std::uintptr_t third) {
-  received[0] = first;
-  received[1] = second;
-  received[2] = third;
+// Real __stdcall routines (on i686) of the two forms a client declares.
+void PKDV_CALLBACK nt_routine(std::uint32_t status, std::uint32_t count, std::uintptr_t context) {
+  received[0] = status;
+  received[1] = count;
+  received[2] = context;
+  ++calls;
+}
+void PKDV_CALLBACK family95_routine(std::uintptr_t context) {
+  received[0] = context;
   ++calls;
 }
 
@@ -87,8 +93,16 @@ int main(int argc, char** argv) {
       reinterpret_cast<void*>(GetProcAddress(dll, "PKDV_PacketSendEx")));
   std::uint32_t sent = 77;
   const std::uint8_t frame[14] = {};
-  const std::uint32_t status = send(0, frame, sizeof frame, &sent, kContext, routine);
+  pkdv::testing::GuardedRoutine guard =
+      row->arguments == 3 ? pkdv::testing::GuardedRoutine(nt_routine, kContext)
+                          : pkdv::testing::GuardedRoutine(family95_routine, kContext);
+  const std::uint32_t status =
+      send(0, frame, sizeof frame, &sent, guard.context(), guard.routine());
   check(status == NDIS_STATUS_FAILURE, "send status", status, NDIS_STATUS_FAILURE);
+  if (!guard.failure().empty()) {
+    std::printf("FAILED: stack guard: %s\n", guard.failure().c_str());
+    ++failures;
+  }
   check(calls == 1, "routine calls", calls, 1);
   if (row->arguments == 3) {
     check(received[0] == NDIS_STATUS_FAILURE, "routine status", received[0], NDIS_STATUS_FAILURE);

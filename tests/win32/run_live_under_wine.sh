@@ -4,7 +4,7 @@
 # addresses), with a Wine prefix of its own whose server and services start
 # inside that namespace, so Wine lists the namespace's adapters.
 #   run_live_under_wine.sh WINE_RUN NETNS_RUN PROGRAM.exe [ARGS...]
-# Exits 77 (skipped) when not root.
+# Exits 77 (skipped) when not root, or where this Wine cannot capture.
 set -u
 wine_run=$1 netns_run=$2
 shift 2
@@ -22,7 +22,8 @@ fi
 # Inside the namespace. One prefix for all namespaces, used by one run at a
 # time: any server left from elsewhere is ended first, ours at the end, so the
 # services always start in this namespace.
-export PKDV_WINE_PREFIX=${PKDV_WINE_ROOT:-${TMPDIR:-/tmp}/pkdv-wine-$(id -u)}/win64-netns
+PKDV_WINE_PREFIX=$("$wine_run" --netns-prefix) || exit 77
+export PKDV_WINE_PREFIX
 mkdir -p "$(dirname "$PKDV_WINE_PREFIX")"
 exec 9>"$PKDV_WINE_PREFIX.busy"
 flock 9

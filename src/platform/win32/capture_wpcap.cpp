@@ -4,6 +4,7 @@
 #include "platform/capture.h"
 #include "platform/capture_failure.h"
 #include "platform/platform.h"
+#include "platform/win32/forwarder_header.h"
 #include "platform/win32/open_handles.h"
 #include "platform/win32/wpcap_library.h"
 
@@ -56,9 +57,11 @@ void close(Handle* handle) {
 int next_frame(Handle* handle, FrameHeader* header, const std::uint8_t** data) {
   wpcap::pcap_pkthdr* h = nullptr;
   const unsigned char* bytes = nullptr;
-  const int result = wpcap::library()->next_ex(native(handle), &h, &bytes);
+  const wpcap::Library* l = wpcap::library();
+  const int result = l->next_ex(native(handle), &h, &bytes);
   if (result == 1) {
-    *header = FrameHeader{h->ts.tv_sec, h->ts.tv_usec, h->caplen, h->len};
+    *header = l->may_shift_header ? wpcap::read_forwarder_header(*h)
+                                  : FrameHeader{h->ts.tv_sec, h->ts.tv_usec, h->caplen, h->len};
     *data = bytes;
   }
   return result;

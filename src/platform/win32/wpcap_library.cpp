@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/win32/forwarder_header.h"
+
 #include <cstdio>
 #include <cwchar>
 #include <cstring>
@@ -38,6 +40,12 @@ bool resolve(HMODULE module, const char* name, Function* out, bool required) {
   return false;
 }
 
+// Wine's ntdll exports its version; Windows' does not.
+bool under_wine() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
 BOOL CALLBACK load_once(INIT_ONCE*, void*, void**) {
   HMODULE module = load_module();
   if (!module) {
@@ -64,6 +72,7 @@ BOOL CALLBACK load_once(INIT_ONCE*, void*, void**) {
   const char* version = l.lib_version();
   l.honours_read_timeout = version_honours_read_timeout(version);
   l.has_adapter_object = version_has_adapter_object(version);
+  l.may_shift_header = may_shift_header(under_wine(), version);
   available = true;
   return TRUE;
 }

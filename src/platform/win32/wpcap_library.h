@@ -25,6 +25,9 @@ struct Library {
   // WinPcap 4.x: a capture handle's first word points to the driver's adapter
   // object, whose first word is the driver's device handle.
   bool has_adapter_object;
+  // Wine's 32-bit forwarder to a Unix libpcap: frame headers may come shifted
+  // (forwarder_header.h).
+  bool may_shift_header;
 };
 
 // Loads the library on the first call (thread-safe; never call it from
