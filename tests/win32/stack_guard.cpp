@@ -69,8 +69,9 @@ void PKDV_CALLBACK guarded_routine_entry(std::uintptr_t first, std::uintptr_t se
   const std::uintptr_t args[] = {first, second, third};
   guarded_routine_dispatch(args);
 }
+// Full-width parameters: a one-argument call passes the context in the first.
 PKDV_COMPLETION_ROUTINE entry() {
-  return reinterpret_cast<PKDV_COMPLETION_ROUTINE>(&guarded_routine_entry);
+  return reinterpret_cast<PKDV_COMPLETION_ROUTINE>(reinterpret_cast<void*>(&guarded_routine_entry));
 }
 #endif
 
