@@ -8,8 +8,9 @@
  * waits alertably. docs/api.md in the source tree
  * follows a read from post to routine, with an example for Windows and POSIX.
  *
- * Threads: every function may be called from any thread, except that one
- * enumeration (first, then next calls) must be driven by one thread at a time.
+ * Threads: every function may be called from any thread. Enumeration is
+ * shared by the whole process: two threads enumerating at once take turns
+ * and move the same cursor.
  * No function keeps a pointer it was given beyond its return, except
  * PKDV_PacketReadEx (until the read's routine has run, or the read has been
  * cancelled). A completion routine may post, cancel, send and close.
@@ -18,7 +19,23 @@
  * their routines. A hand-back already queued to a thread that has not yet
  * waited alertably is lost on POSIX; on Windows it would run in code that is
  * no longer mapped, so let every thread wait alertably once (time-out 0)
- * after its last cancellation and before the library is unloaded.
+ * after its last cancellation and before the library is unloaded. POSIX: if
+ * the poller cannot finish its pass within 5 s (a capture call that blocks),
+ * dlclose cancels it where it blocks and leaves the library's state
+ * allocated; a poller spinning in the capture library without blocking would
+ * stay in code that is then unmapped.
+ *
+ * POSIX process events:
+ *  - exit() unloads the library while the client's threads still run. A
+ *    thread inside a routine or a library call goes on safely; afterwards no
+ *    routine runs and posts return 0. Exit never waits for a routine.
+ *  - The poller thread blocks every signal: signals reach the client's
+ *    threads only (sigwait in a thread of the client's works).
+ *  - fork(): the child has only the forking thread and none of the parent's
+ *    reads (pending or waiting to be handed back: no routine of them runs in
+ *    the child). Adapters stay open in the child and may be read there; the
+ *    child starts its own poller with its first post, may exit at once, and
+ *    restarts enumeration with a first call. The parent is not affected.
  *
  * Calling conventions: every PKDV_ function is cdecl (the caller removes the
  * arguments). Completion routines are called with the platform's standard
@@ -303,8 +320,9 @@ PKDV_PACKET_SEND_EX_FUNC PKDV_PacketSendEx;
  * keeps answering 50 until a new first call.
  * Adapters whose description contains "MS Tunnel Interface Driver" are
  * skipped. An adapter listed without a description is reported with an empty
- * description. The list is shared by the whole process and not locked: drive
- * enumeration from one thread at a time. No routine is involved. */
+ * description. The list and the cursor are shared by the whole process: calls
+ * from several threads are served one at a time, each moving the one cursor.
+ * No routine is involved. */
 typedef uint32_t PKDV_CALL PKDV_GET_FIRST_ADAPTER_REGISTRY_INFO_FUNC(AdapterRegistryInfo* info);
 PKDV_GET_FIRST_ADAPTER_REGISTRY_INFO_FUNC PKDV_GetFirstAdapterRegistryInfo;
 typedef uint32_t PKDV_CALL PKDV_GET_NEXT_ADAPTER_REGISTRY_INFO_FUNC(AdapterRegistryInfo* info);
@@ -376,8 +394,9 @@ PKDV_GET_LAST_ERROR_FUNC PKDV_GetLastError;
  *  context      passed to the routine unchanged
  *  routine      the completion routine, may be NULL (then nothing is called)
  * Returns 1 when the read is queued. Fails with 0 when it is not (NULL buffer,
- * NULL or PKDV_INVALID_ADAPTER adapter, or no memory); a read that was not
- * queued never reaches its routine.
+ * NULL or PKDV_INVALID_ADAPTER adapter, no memory, the library being unloaded,
+ * or a 21st thread: see below); a read that was not queued never reaches its
+ * routine.
  *
  * The library's poller thread fills posted reads every 100 ms, those of each
  * thread in the order they were posted, and writes the result into `buffer`
@@ -387,9 +406,14 @@ PKDV_GET_LAST_ERROR_FUNC PKDV_GetLastError;
  * on Windows, PKDV_WaitAlertable elsewhere), with status = buffer->status,
  * count = the value behind `transferred` at that moment, and `context`. A
  * thread that never waits alertably never gets its reads back.
+ * A hand-back returns the reads that finished before it started; reads that
+ * finish while its routines run go back in the next one, queued no later than
+ * the poller's next pass, so an alertable wait returns after each hand-back.
  * `buffer` and `transferred` must stay valid until the routine has been
  * called, or until PKDV_CancelPacketRead has taken the read back.
- * At most 20 threads with reads outstanding are served; keep to that. */
+ * At most 20 threads are served. A thread that has posted keeps its place
+ * until it ends, even with no read outstanding; while 20 live threads hold a
+ * place, a post from any other thread fails with 0 and queues nothing. */
 typedef uint32_t PKDV_CALL PKDV_PACKET_READ_EX_FUNC(AdapterHandle adapter, PacketBuffer* buffer,
                                                     uint32_t* transferred, uintptr_t context,
                                                     PKDV_COMPLETION_ROUTINE routine);
@@ -418,7 +442,9 @@ PKDV_CANCEL_PACKET_READ_FUNC PKDV_CancelPacketRead;
  * The calling thread waits, running in itself every hand-back queued to it
  * (the routines of reads it posted), and returns PKDV_WAIT_IO_COMPLETION
  * (0xC0) as soon as it has run at least one, or 0 when the time passed
- * without any. Never fails. Like SleepEx, it may be called from any thread,
+ * without any. A hand-back runs the routines of the reads that had finished
+ * when it started, so the wait returns after it even while the thread's reads
+ * keep finishing (the next hand-back runs in the next wait). Never fails. Like SleepEx, it may be called from any thread,
  * but only runs that thread's own routines. */
 #define PKDV_INFINITE 0xFFFFFFFFu
 #define PKDV_WAIT_IO_COMPLETION 0xC0u

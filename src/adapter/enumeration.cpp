@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <type_traits>
 
 #include "adapter/capture_error_text.h"
 #include "module/trace.h"
@@ -24,7 +26,11 @@ constexpr std::uint32_t kNothingToReport = ERROR_NOT_SUPPORTED;
 // slot ends the table.
 const char* const DisabledAdapterTable[] = {"MS Tunnel Interface Driver", nullptr};
 
-// Module-wide and unlocked: enumeration is driven from one thread at a time.
+// The list and the cursor are module-wide: two threads enumerating at once
+// take turns, so that neither frees the list under the other. Never
+// destroyed, so a client thread still enumerating at exit finds it intact.
+std::mutex enumeration_lock;
+static_assert(std::is_trivially_destructible_v<std::mutex>);
 capture::Device* adapter_list = nullptr;
 // The element last examined: the one last reported, or a hidden one at the
 // end of the list.
@@ -95,7 +101,14 @@ void report_cursor(AdapterRegistryInfo* info) {
 namespace pkdv {
 
 void release_adapter_list() {
+  std::lock_guard guard(enumeration_lock);
   if (adapter_list != nullptr) capture::free_all_devices(adapter_list);
+  adapter_list = nullptr;
+  cursor = nullptr;
+}
+
+void forget_enumeration_after_fork() {
+  new (&enumeration_lock) std::mutex;
   adapter_list = nullptr;
   cursor = nullptr;
 }
@@ -106,7 +119,8 @@ void release_adapter_list() {
 // list and the cursor as they were.
 extern "C" uint32_t PKDV_CALL PKDV_GetFirstAdapterRegistryInfo(AdapterRegistryInfo* info) {
   if (info == nullptr) return kNothingToReport;
-  pkdv::release_adapter_list();
+  std::lock_guard guard(enumeration_lock);
+  if (adapter_list != nullptr) capture::free_all_devices(adapter_list);
   adapter_list = read_adapter_list();
   cursor = adapter_list;
   if (cursor == nullptr) return kNothingToReport;
@@ -116,7 +130,9 @@ extern "C" uint32_t PKDV_CALL PKDV_GetFirstAdapterRegistryInfo(AdapterRegistryIn
 }
 
 extern "C" uint32_t PKDV_CALL PKDV_GetNextAdapterRegistryInfo(AdapterRegistryInfo* info) {
-  if (info == nullptr || cursor == nullptr) return kNothingToReport;
+  if (info == nullptr) return kNothingToReport;
+  std::lock_guard guard(enumeration_lock);
+  if (cursor == nullptr) return kNothingToReport;
   if (!advance_to_shown_adapter()) return kNothingToReport;
   report_cursor(info);
   return NDIS_STATUS_SUCCESS;

@@ -2,6 +2,7 @@
 // about to be freed, so no such read may be polled again. They are handed
 // back like reads that failed in the capture library.
 #include "engine/engine.h"
+#include "engine/entry_gate.h"
 #include "engine/handoff.h"
 #include "engine/named_lock.h"
 #include "engine/thread_table.h"
@@ -9,6 +10,8 @@
 namespace pkdv::engine {
 
 void retire_adapter(AdapterHandle adapter) {
+  const EngineEntry inside;
+  if (!inside.admitted()) return;
   NamedLock guard(&state().globalLock, "PKDV_CloseAdapter");
   for (auto& [id, record] : state().table) {
     bool retired = false;

@@ -77,6 +77,11 @@ void drop_kept_requests() {
   kept_count = 0;
 }
 
+void forget_kept_requests_after_fork() {
+  kept_requests = nullptr;
+  kept_count = 0;
+}
+
 ThreadRecord* new_record() {
   return allocate<ThreadRecord>();
 }

@@ -17,6 +17,9 @@ ReadRequest* new_request();
 void free_request(ReadRequest* request);
 // Frees the kept requests (the engine's state is being destroyed).
 void drop_kept_requests();
+// Forgets them unfreed: a forked child's copy of the list may be half
+// changed by a thread of the parent.
+void forget_kept_requests_after_fork();
 ThreadRecord* new_record();
 void free_record(ThreadRecord* record);
 

@@ -8,16 +8,16 @@
 // record's lock. The completed reads are therefore detached under the locks
 // and handed back after both are released, in the same order.
 //
-// The requests handed back are freed at the next look under globalLock, which
-// guards the requests kept for reuse.
-//
-// The token is given back only under globalLock after the completed queue was
-// seen empty, so a read the poller finishes while routines run is never left
-// behind: either it is in the queue when we look again (and handed back by
-// this same delivery), or it arrives after the token is back and the poller
-// queues a new delivery for it.
+// A delivery hands back the reads it found when it started and no more: a
+// thread whose reads keep completing while its routines run must still get
+// out of its alertable wait. The handed-back requests are freed afterwards
+// under globalLock, which guards the requests kept for reuse; then the token
+// is given back. Reads the poller finished while the routines ran are offered
+// again by the poller, at once if it is serving this thread at that moment,
+// otherwise at the start of its next pass.
 #include "adapter/completion.h"
 #include "engine/allocation.h"
+#include "engine/entry_gate.h"
 #include "engine/handoff.h"
 #include "engine/named_lock.h"
 #include "engine/thread_table.h"
@@ -44,42 +44,49 @@ void free_chain(ReadRequest* chain) {
   }
 }
 
+// The delivery is over: gives the token back so the next finished read can
+// queue another, or ends the record when nothing is left in it.
+void settle(ThreadTable::iterator entry) {
+  ThreadRecord* record = entry->second;
+  if (record->pending.present || record->completed.present) {
+    sys::event_set(record->token);
+  } else {
+    destroy_record(entry);
+  }
+}
+
 }  // namespace
 
 void APCProc(std::uintptr_t) {
   // A delivery that was queued before the engine's state was torn down finds
   // nothing to hand back.
-  if (!state_built()) return;
+  const EngineEntry inside;
+  if (!inside.admitted() || !state_built()) return;
   const sys::ThreadId id = sys::current_thread_id();
+  auto& table = state().table;
   std::uint64_t serial = 0;
-  ReadRequest* handed_back = nullptr;
-  for (;;) {
-    ReadRequest* chain = nullptr;
-    {
-      NamedLock table_guard(&state().globalLock, "APCProc");
-      free_chain(handed_back);
-      auto& table = state().table;
-      auto entry = table.find(id);
-      // The record this delivery was queued for may have been destroyed by a
-      // cancellation while routines ran; a newer record under the same id
-      // manages its own token.
-      if (entry == table.end() || (serial && entry->second->serial != serial)) return;
-      ThreadRecord* record = entry->second;
-      serial = record->serial;
-      if (!record->completed.present) {
-        if (record->pending.present) {
-          sys::event_set(record->token);
-        } else {
-          destroy_record(entry);
-        }
-        return;
-      }
-      NamedLock record_guard(&record->lock, "APCProc");
-      chain = record->completed.detach_all();
+  ReadRequest* chain = nullptr;
+  {
+    NamedLock table_guard(&state().globalLock, "APCProc");
+    const auto found = table.find(id);
+    if (found == table.end()) return;
+    ThreadRecord* record = found->second;
+    if (!record->completed.present) {
+      settle(found);
+      return;
     }
-    hand_back(chain);
-    handed_back = chain;
+    serial = record->serial;
+    NamedLock record_guard(&record->lock, "APCProc");
+    chain = record->completed.detach_all();
   }
+  hand_back(chain);
+  NamedLock table_guard(&state().globalLock, "APCProc");
+  free_chain(chain);
+  // The record this delivery was made for may have been destroyed by a
+  // cancellation while routines ran; a newer record under the same id
+  // manages its own token.
+  const auto found = table.find(id);
+  if (found != table.end() && found->second->serial == serial) settle(found);
 }
 
 }  // namespace pkdv::engine

@@ -15,8 +15,20 @@ void destroy_state();
 
 // One pass of the poller, without the pause that follows it.
 void poll_pass();
-// The poller thread's body: passes separated by 100 ms until asked to stop.
-void poller_main(sys::Worker* self);
+// Starts the poller thread: passes separated by 100 ms until it is stopped.
+// Not tested on purpose: without a poller reads stay pending, which the
+// client sees as reads that never complete rather than as a crash.
+void start_poller();
+// Stops the poller thread, if there is one. False when it may still touch
+// the state (see sys::worker_stop): the state must then be left alone.
+bool stop_poller(bool process_exiting);
+
+// In a child process just forked: the table, its locks, the kept requests
+// and the poller are the parent's threads' (a lock may even be held by a
+// thread that does not exist here). They are left alone, never used or
+// freed, and the child starts from an empty state; its own poller starts
+// with its first read.
+void forget_parent_after_fork();
 
 // Frees every queued read and every thread record without calling any
 // routine. `process_exiting`: the poller may have been killed while it held

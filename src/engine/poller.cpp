@@ -14,11 +14,12 @@ namespace pkdv::engine {
 
 namespace {
 
-constexpr int kRecordsPerPass = 20;
 constexpr std::uint32_t kPauseBetweenPasses = 100;
 
 // Number of the last frame captured by this module; only the poller touches it.
 std::uint64_t frame_counter = 0;
+
+sys::Worker* poller_thread = nullptr;
 
 capture::Handle* capture_handle(AdapterHandle adapter) {
   return reinterpret_cast<capture::Handle*>(adapter);
@@ -79,8 +80,8 @@ void poll_pass() {
   sys::lock_enter(&engine.globalLock);
   auto& table = engine.table;
   for (auto entry = table.begin(); entry != table.end();) entry = clear_if_thread_ended(entry);
-  int visited = 0;
-  for (auto entry = table.begin(); entry != table.end() && visited < kRecordsPerPass;
+  std::size_t visited = 0;
+  for (auto entry = table.begin(); entry != table.end() && visited < kMostThreadRecords;
        ++entry, ++visited) {
     ThreadRecord* record = entry->second;
     // Results whose delivery could not be queued earlier get another chance.
@@ -91,10 +92,26 @@ void poll_pass() {
   sys::lock_leave(&engine.globalLock);
 }
 
+namespace {
 void poller_main(sys::Worker* self) {
   do {
     poll_pass();
   } while (!sys::worker_pause(self, kPauseBetweenPasses));
+}
+}  // namespace
+
+void start_poller() {
+  poller_thread = sys::worker_start(poller_main);
+}
+
+void forget_poller_after_fork() {
+  poller_thread = nullptr;
+}
+
+bool stop_poller(bool process_exiting) {
+  const bool stopped = !poller_thread || sys::worker_stop(poller_thread, process_exiting);
+  poller_thread = nullptr;
+  return stopped;
 }
 
 }  // namespace pkdv::engine

@@ -15,6 +15,9 @@ namespace pkdv::engine {
 void FillPacketBuffer(PacketBuffer* buffer, const capture::FrameHeader& header,
                       const std::uint8_t* data);
 
+// A forked child has no poller thread: forgets the parent's.
+void forget_poller_after_fork();
+
 // The frame counter, for tests and benchmarks.
 std::uint64_t frames_captured();
 void reset_frame_counter();

@@ -1,6 +1,8 @@
 // Posting and cancelling reads. Both only touch the thread table under
 // globalLock; neither calls the capture library.
 #include "engine/allocation.h"
+#include "engine/engine.h"
+#include "engine/entry_gate.h"
 #include "engine/named_lock.h"
 #include "engine/thread_table.h"
 #include "pkdv.h"
@@ -9,8 +11,19 @@ namespace pkdv::engine {
 
 namespace {
 
+// True when the table has room for one more record, once the records of
+// threads that have ended are cleared.
+bool room_for_another_record() {
+  auto& table = state().table;
+  if (table.size() < kMostThreadRecords) return true;
+  for (auto entry = table.begin(); entry != table.end();) entry = clear_if_thread_ended(entry);
+  return table.size() < kMostThreadRecords;
+}
+
 // The calling thread's record. A record left behind by an ended thread whose
 // id this thread now carries is cleared first, so the new thread starts clean.
+// nullptr when the thread has none and the table is full: a record beyond
+// the poller's reach would take reads that are never served.
 ThreadRecord* record_of_calling_thread() {
   const sys::ThreadId id = sys::current_thread_id();
   auto& table = state().table;
@@ -19,6 +32,7 @@ ThreadRecord* record_of_calling_thread() {
     if (!sys::thread_has_ended(entry->second->thread)) return entry->second;
     destroy_record(entry);
   }
+  if (!room_for_another_record()) return nullptr;
   return create_record(id);
 }
 
@@ -34,6 +48,8 @@ extern "C" uint32_t PKDV_CALL PKDV_PacketReadEx(AdapterHandle adapter, PacketBuf
   // A read without a buffer could only be filled through a null pointer, and
   // one without an adapter would have the poller poll a handle that is none.
   if (!buffer || adapter == 0 || adapter == PKDV_INVALID_ADAPTER) return 0;
+  const EngineEntry inside;
+  if (!inside.admitted()) return 0;
   NamedLock guard(&state().globalLock, "PKDV_PacketReadEx");
   ReadRequest* request = new_request();
   if (!request) return 0;
@@ -48,10 +64,16 @@ extern "C" uint32_t PKDV_CALL PKDV_PacketReadEx(AdapterHandle adapter, PacketBuf
   request->context = context;
   request->routine = routine;
   record->pending.append(request);
+  if (state().start_poller_on_first_read) {
+    state().start_poller_on_first_read = false;
+    start_poller();
+  }
   return 1;
 }
 
 extern "C" uint32_t PKDV_CALL PKDV_CancelPacketRead(AdapterHandle, PacketBuffer* buffer) {
+  const EngineEntry inside;
+  if (!inside.admitted()) return 1;  // the library is being torn down: nothing is pending
   NamedLock guard(&state().globalLock, "PKDV_CancelPacketRead");
   auto& table = state().table;
   // Every record is visited, also past one that this walk destroys: when the

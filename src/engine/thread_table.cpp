@@ -5,6 +5,8 @@
 
 #include "engine/allocation.h"
 #include "engine/engine.h"
+#include "engine/entry_gate.h"
+#include "engine/poller.h"
 
 namespace pkdv::engine {
 
@@ -24,6 +26,14 @@ bool state_built() {
 void build_state() {
   engine_state = new EngineState;
   sys::lock_init(&engine_state->globalLock);
+  open_gate();
+}
+
+void forget_parent_after_fork() {
+  forget_poller_after_fork();
+  forget_kept_requests_after_fork();
+  build_state();
+  engine_state->start_poller_on_first_read = true;
 }
 
 void destroy_state() {

@@ -3,6 +3,7 @@
 // globalLock (the records' own locks guard their completed queues).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 
@@ -25,6 +26,10 @@ struct ThreadRecord {
   std::uint64_t serial = 0;
 };
 
+// The most records the table holds, and so the most a pass of the poller
+// visits: a thread that would be one more is refused its reads.
+inline constexpr std::size_t kMostThreadRecords = 20;
+
 // Ordered by the unsigned 32-bit thread id: walks favour the lowest ids.
 using ThreadTable = std::map<sys::ThreadId, ThreadRecord*>;
 
@@ -32,6 +37,8 @@ struct EngineState {
   sys::CriticalSection globalLock;
   ThreadTable table;
   std::uint64_t next_serial = 1;
+  // Set in a forked child, which has no poller until it posts its first read.
+  bool start_poller_on_first_read = false;
 };
 
 // The module's one engine state; valid between build_state and destroy_state.

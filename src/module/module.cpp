@@ -2,26 +2,24 @@
 
 #include "adapter/enumeration.h"
 #include "engine/engine.h"
+#include "engine/entry_gate.h"
 #include "platform/platform.h"
 
 namespace pkdv::module {
 
-namespace {
-sys::Worker* poller = nullptr;
-}
-
 void load() {
   engine::build_state();
-  // Not tested on purpose: without a poller reads stay pending, which the
-  // client sees as reads that never complete rather than as a crash.
-  poller = sys::worker_start(engine::poller_main);
+  engine::start_poller();
 }
 
 void unload(bool process_exiting) {
   // The poller walks the thread table and calls into the capture library: it
   // must be out of both before either goes away.
-  const bool poller_stopped = !poller || sys::worker_stop(poller, process_exiting);
-  poller = nullptr;
+  const bool poller_stopped = engine::stop_poller(process_exiting);
+  // Client threads may still be inside (on POSIX, exit() tears the library
+  // down while they run): they go on with the state as it is, and whoever
+  // comes later is turned back.
+  const bool nobody_inside = engine::close_gate();
   if (process_exiting) {
     // The platform has ended the poller, perhaps inside a pass, and may have
     // detached the capture library already: free only what can be taken
@@ -29,14 +27,19 @@ void unload(bool process_exiting) {
     engine::clear_map(true);
     return;
   }
-  if (!poller_stopped) {
-    // A poller that did not stop may still be inside a pass: tearing the
-    // state down under it would be a use after free. Leaking it is safe.
+  if (!poller_stopped || !nobody_inside) {
+    // Freeing the state under a thread that uses it would be a use after
+    // free; leaking it is safe.
     return;
   }
   release_adapter_list();
   engine::clear_map(false);
   engine::destroy_state();
+}
+
+void forget_parent_after_fork() {
+  engine::forget_parent_after_fork();
+  forget_enumeration_after_fork();
 }
 
 }  // namespace pkdv::module

@@ -103,7 +103,11 @@ bool worker_pause(Worker* self, std::uint32_t milliseconds);
 // can no longer touch the library's state or run the library's code, so the
 // caller may tear the state down and the code may be unmapped; false when that
 // cannot be known (the thread did not stop within a bound, or had to be
-// killed where it stood): the state must then be left alone. With
+// killed or cancelled where it stood): the state must then be left alone.
+// A thread that cannot be stopped in time is ended where it waits (Windows:
+// terminated; POSIX: cancelled, which acts at the blocking call it is stuck
+// in), so that the code can be unmapped under it; only a thread stuck in a
+// call that never blocks keeps running. With
 // `process_exiting` the platform may already have ended the thread, maybe
 // inside a pass; nothing is waited for and the result is false.
 bool worker_stop(Worker* worker, bool process_exiting);

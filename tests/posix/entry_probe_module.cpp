@@ -13,6 +13,7 @@ void load() {
 void unload(bool) {
   loaded = false;
 }
+void forget_parent_after_fork() {}
 }  // namespace pkdv::module
 
 extern "C" bool probe_loaded() {

@@ -188,7 +188,11 @@ TEST_F(PollerTest, APassVisitsAtMostTwentyRecordsIdleOnesIncluded) {
   engine::poll_pass();
   threads[0]->deliver();
   for (int i = 1; i < 21; ++i) {
-    threads[i]->run([&, i] { post(a, buffers[i]->get(), static_cast<std::uintptr_t>(i)); });
+    const std::uint32_t expected = i < 20 ? 1u : 0u;
+    threads[i]->run([&, i, expected] {
+      EXPECT_EQ(post(a, buffers[i]->get(), static_cast<std::uintptr_t>(i)), expected)
+          << "the 21st record is refused";
+    });
   }
   for (int i = 0; i < 30; ++i) capture_.push_frame(a, frame(20, 0));
 

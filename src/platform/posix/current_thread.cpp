@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <new>
 #include <type_traits>
 
 #include "thread_registry.h"
@@ -59,6 +60,12 @@ ThreadState* acquire_current_thread_state() {
 
 ThreadState* acquire_thread_state(ThreadId id) {
   return registry.open(id);
+}
+
+void forget_parent_threads_after_fork() {
+  new (&key_mutex) std::mutex;
+  registry.forget_after_fork();
+  if (key_ready.load(std::memory_order_relaxed)) pthread_setspecific(state_key, nullptr);
 }
 
 void release_thread_states() {

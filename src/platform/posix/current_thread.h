@@ -20,4 +20,9 @@ ThreadState* acquire_thread_state(ThreadId id);
 // from then on. Handles still open stay valid until closed.
 void release_thread_states();
 
+// In a child process just forked: forgets the parent's threads (their states
+// and the locks they may hold); the forking thread, the only one here,
+// registers anew, under its new id, when it next needs a state.
+void forget_parent_threads_after_fork();
+
 }  // namespace pkdv::sys

@@ -62,6 +62,11 @@ void ThreadRegistry::close() {
   live_ = nullptr;
 }
 
+void ThreadRegistry::forget_after_fork() {
+  new (&mutex_) std::mutex;
+  live_ = nullptr;
+}
+
 void ThreadRegistry::end_locked(ThreadState* state) {
   mark_ended(state);
   release(state);

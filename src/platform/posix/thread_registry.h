@@ -29,6 +29,10 @@ class ThreadRegistry {
   // Ends every registered state, gives back the threads' references and
   // refuses further registration (module unload).
   void close();
+  // In a child process just forked: the registered threads are the parent's
+  // and the lock may be held by one of them. Both are dropped, unused and
+  // unfreed, and the registry starts empty.
+  void forget_after_fork();
 
  private:
   void end_locked(ThreadState* state);

@@ -1,5 +1,6 @@
 // The library's background thread with a stop request it can wait on.
 #include <pthread.h>
+#include <signal.h>
 #include <time.h>
 
 #include <chrono>
@@ -27,6 +28,15 @@ namespace {
 // never hangs on a worker that is stuck.
 constexpr int kJoinBoundSeconds = 5;
 
+// The wall-clock form, which thread sanitizers know as a join. Fails at once
+// when called from the worker itself (EDEADLK).
+bool join_within_bound(Worker* worker) {
+  timespec deadline{};
+  clock_gettime(CLOCK_REALTIME, &deadline);
+  deadline.tv_sec += kJoinBoundSeconds;
+  return pthread_timedjoin_np(worker->thread, nullptr, &deadline) == 0;
+}
+
 void* run_worker(void* worker) {
   auto* self = static_cast<Worker*>(worker);
   self->body(self);
@@ -38,7 +48,16 @@ void* run_worker(void* worker) {
 Worker* worker_start(WorkerBody body) {
   auto* worker = new (std::nothrow) Worker(body);
   if (!worker) return nullptr;
-  if (pthread_create(&worker->thread, nullptr, run_worker, worker) != 0) {
+  // The thread starts with every signal blocked: a signal sent to the process
+  // must reach one of the client's threads (say the one in sigwait), never
+  // ours, where its default action would end the process. A new thread
+  // inherits the creating thread's mask, so block all around the creation.
+  sigset_t all, callers;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &callers);
+  const bool started = pthread_create(&worker->thread, nullptr, run_worker, worker) == 0;
+  pthread_sigmask(SIG_SETMASK, &callers, nullptr);
+  if (!started) {
     delete worker;
     return nullptr;
   }
@@ -46,6 +65,14 @@ Worker* worker_start(WorkerBody body) {
 }
 
 bool worker_pause(Worker* self, std::uint32_t milliseconds) {
+  // Cancelled only inside a pass (see worker_stop), never in this wait, which
+  // must not be unwound.
+  int cancel_state = 0;
+  pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &cancel_state);
+  struct RestoreCancelState {
+    int state;
+    ~RestoreCancelState() { pthread_setcancelstate(state, nullptr); }
+  } restore{cancel_state};
   std::unique_lock lock(self->mutex);
   const auto stop_asked = [self] { return self->stop_asked; };
   if (milliseconds == kInfinite) {
@@ -62,18 +89,22 @@ bool worker_stop(Worker* worker, bool process_exiting) {
   }
   worker->wake.notify_all();
 
-  bool joined = false;
-  if (!process_exiting) {
-    // The wall-clock form, which thread sanitizers know as a join. Fails at
-    // once when called from the worker itself (EDEADLK).
-    timespec deadline{};
-    clock_gettime(CLOCK_REALTIME, &deadline);
-    deadline.tv_sec += kJoinBoundSeconds;
-    joined = pthread_timedjoin_np(worker->thread, nullptr, &deadline) == 0;
-  }
-  if (joined) {
+  if (!process_exiting && join_within_bound(worker)) {
     delete worker;
     return true;
+  }
+  if (!process_exiting) {
+    // The thread is stuck in a call that does not come back (a capture
+    // library blocked on a read): the library cannot be kept mapped from
+    // here, since the loader has decided to unmap it before this runs, so the
+    // thread is cancelled where it waits, which is a cancellation point. Once
+    // it is joined no instruction of ours runs any more and the code may go;
+    // the state it was changing, perhaps holding globalLock, must be left.
+    pthread_cancel(worker->thread);
+    if (join_within_bound(worker)) {
+      delete worker;
+      return false;
+    }
   }
   // The thread may still be running and will read *worker in worker_pause on
   // its way out: freeing it now could crash the process, so it is left
