@@ -6,7 +6,6 @@
 #include <cstring>
 #include <mutex>
 #include <new>
-#include <type_traits>
 
 #include "adapter/capture_error_text.h"
 #include "module/trace.h"
@@ -27,10 +26,10 @@ constexpr std::uint32_t kNothingToReport = ERROR_NOT_SUPPORTED;
 const char* const DisabledAdapterTable[] = {"MS Tunnel Interface Driver", nullptr};
 
 // The list and the cursor are module-wide: two threads enumerating at once
-// take turns, so that neither frees the list under the other. Never
-// destroyed, so a client thread still enumerating at exit finds it intact.
-std::mutex enumeration_lock;
-static_assert(std::is_trivially_destructible_v<std::mutex>);
+// take turns, so that neither frees the list under the other. The lock is
+// never destroyed, so a client thread still enumerating while the process
+// exits finds it intact.
+std::mutex& enumeration_lock = *new std::mutex;
 capture::Device* adapter_list = nullptr;
 // The element last examined: the one last reported, or a hidden one at the
 // end of the list.
