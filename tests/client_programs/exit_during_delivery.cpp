@@ -26,7 +26,8 @@ namespace {
 using namespace client;
 
 AdapterHandle adapter;
-Slot reader_slot;
+// Never freed: the read is still outstanding when the process exits.
+Slot& reader_slot = *new Slot;
 std::atomic<bool> in_routine{false};
 
 void PKDV_CALLBACK slow_routine(std::uint32_t, std::uint32_t, std::uintptr_t) {
@@ -42,9 +43,11 @@ void reader() {
 
 void post_and_cancel() {
   Slot slot;
+  PacketBuffer* buffer = slot.buffer();
   for (;;) {
-    PKDV_PacketReadEx(adapter, slot.buffer(), &slot.transferred, 0, nullptr);
-    PKDV_CancelPacketRead(adapter, slot.buffer());
+    PKDV_PacketReadEx(adapter, buffer, &slot.transferred, 0, nullptr);
+    PKDV_CancelPacketRead(adapter, buffer);
+    wait_alertable(0);  // a read filled before the cancel comes back here
   }
 }
 

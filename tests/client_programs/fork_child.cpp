@@ -12,7 +12,8 @@ namespace {
 using namespace client;
 
 AdapterHandle adapter;
-Slot parent_slots[2];
+// Never freed: the reads are still outstanding when the process exits.
+Slot* const parent_slots = new Slot[2];
 std::atomic<int> parent_reads{0};
 
 void PKDV_CALLBACK repost(std::uint32_t, std::uint32_t, std::uintptr_t context) {
@@ -40,6 +41,7 @@ bool read_in_child(AdapterHandle on) {
     return false;
   const auto start = Clock::now();
   while (!handed_back && elapsed_ms(start) < 5000) wait_alertable(100);
+  if (!handed_back) PKDV_CancelPacketRead(on, slot.buffer());
   return handed_back;
 }
 
