@@ -9,6 +9,7 @@
 #include "adapter/adapter_access.h"
 #include "adapter/capture_error_text.h"
 #include "adapter/completion.h"
+#include "adapter/truth_value.h"
 #include "engine/engine.h"
 #include "module/trace.h"
 #include "pkdv.h"
@@ -89,22 +90,24 @@ extern "C" AdapterHandle PKDV_CALL PKDV_OpenAdapterW(const wchar_t*) {
 }
 
 extern "C" uint8_t PKDV_CALL PKDV_CloseAdapter(AdapterHandle adapter) {
-  if (!names_an_adapter(adapter)) return 1;
-  capture::Handle* handle = capture_handle(adapter);
-  trace_local("Close adapter %s, %p\n", traced_name(handle), traced_device(handle));
-  // The poller must never poll a closed handle: reads still pending on it
-  // leave its reach first.
-  pkdv::engine::retire_adapter(adapter);
-  capture::close(handle);
-  return 1;
+  if (names_an_adapter(adapter)) {
+    capture::Handle* handle = capture_handle(adapter);
+    trace_local("Close adapter %s, %p\n", traced_name(handle), traced_device(handle));
+    // The poller must never poll a closed handle: reads still pending on it
+    // leave its reach first.
+    pkdv::engine::retire_adapter(adapter);
+    capture::close(handle);
+  }
+  return static_cast<uint8_t>(pkdv::full_width_truth(true));
 }
 
 extern "C" uint8_t PKDV_CALL PKDV_SetBPFProgram(AdapterHandle adapter, const void* instructions,
                                                 uint32_t length) {
   // A program that is not there is refused, whatever length comes with it.
-  if (!names_an_adapter(adapter) || instructions == nullptr) return 0;
-  const std::uint32_t count = length / kBpfInstructionSize;
-  return capture::set_filter(capture_handle(adapter), count, instructions) == -1 ? 0 : 1;
+  const bool installed = names_an_adapter(adapter) && instructions != nullptr &&
+                         capture::set_filter(capture_handle(adapter), length / kBpfInstructionSize,
+                                             instructions) != -1;
+  return static_cast<uint8_t>(pkdv::full_width_truth(installed));
 }
 
 extern "C" uint32_t PKDV_CALL PKDV_PacketSendEx(AdapterHandle adapter, const void* frame,

@@ -1,6 +1,7 @@
 // Which platform family the library runs on, asked anew at every call.
 #include <cstdint>
 
+#include "adapter/truth_value.h"
 #include "pkdv.h"
 #include "platform/platform.h"
 
@@ -13,40 +14,37 @@ bool is_version_5_0(const sys::VersionInfo& version) {
   return version.major == 5 && version.minor == 0;
 }
 
-// Clients may test all 32 bits of a probe's result, not only the low byte the
-// declared type promises. Each probe therefore computes a full 32-bit 0 or 1
-// out of line, and the export passes that register on untouched.
-[[gnu::noinline]] std::uint32_t nt_line_except_5_0() {
+bool nt_line_except_5_0() {
   sys::VersionInfo version{};
-  if (!sys::query_version(&version)) return 0;
-  return version.platform_id != kPlatform95Line && !is_version_5_0(version) ? 1u : 0u;
+  if (!sys::query_version(&version)) return false;
+  return version.platform_id != kPlatform95Line && !is_version_5_0(version);
 }
 
-[[gnu::noinline]] std::uint32_t nt_line_5_0() {
+bool nt_line_5_0() {
   sys::VersionInfo version{};
-  if (!sys::query_version(&version)) return 0;
-  return version.platform_id != kPlatform95Line && is_version_5_0(version) ? 1u : 0u;
+  if (!sys::query_version(&version)) return false;
+  return version.platform_id != kPlatform95Line && is_version_5_0(version);
 }
 
-[[gnu::noinline]] std::uint32_t line_95() {
+bool line_95() {
   sys::VersionInfo version{};
-  if (!sys::query_version(&version)) return 0;
-  return version.platform_id == kPlatform95Line ? 1u : 0u;
+  if (!sys::query_version(&version)) return false;
+  return version.platform_id == kPlatform95Line;
 }
 
 }  // namespace
 }  // namespace pkdv
 
 extern "C" uint8_t PKDV_CALL PKDV_IsWindowsNT(void) {
-  return static_cast<uint8_t>(pkdv::nt_line_except_5_0());
+  return static_cast<uint8_t>(pkdv::full_width_truth(pkdv::nt_line_except_5_0()));
 }
 
 extern "C" uint8_t PKDV_CALL PKDV_IsWindows2000(void) {
-  return static_cast<uint8_t>(pkdv::nt_line_5_0());
+  return static_cast<uint8_t>(pkdv::full_width_truth(pkdv::nt_line_5_0()));
 }
 
 extern "C" uint8_t PKDV_CALL PKDV_IsWindows95(void) {
-  return static_cast<uint8_t>(pkdv::line_95());
+  return static_cast<uint8_t>(pkdv::full_width_truth(pkdv::line_95()));
 }
 
 extern "C" uint32_t PKDV_CALL PKDV_GetLastError(void) {

@@ -145,8 +145,9 @@ __declspec(dllexport) int pcap_next_ex(void* handle, Header** header, const std:
 __declspec(dllexport) int pcap_sendpacket(void*, const std::uint8_t*, int) {
   return 0;
 }
-__declspec(dllexport) int pcap_setfilter(void*, void*) {
-  return 0;
+// A program without instructions is refused, as a failing filter.
+__declspec(dllexport) int pcap_setfilter(void*, void* program) {
+  return *static_cast<const unsigned*>(program) == 0 ? -1 : 0;
 }
 
 __declspec(dllexport) int pcap_findalldevs_ex(const char*, void*, Device** list, char*) {
