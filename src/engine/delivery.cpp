@@ -57,7 +57,7 @@ void settle(ThreadTable::iterator entry) {
 
 }  // namespace
 
-void APCProc(std::uintptr_t) {
+void PKDV_CALLBACK APCProc(std::uintptr_t) {
   // A delivery that was queued before the engine's state was torn down finds
   // nothing to hand back.
   const EngineEntry inside;

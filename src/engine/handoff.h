@@ -15,6 +15,6 @@ void move_to_completed(ThreadRecord* record, ReadRequest* request);
 void offer_delivery(ThreadRecord* record);
 
 // The delivery routine, run as an asynchronous call in the record's thread.
-void APCProc(std::uintptr_t parameter);
+void PKDV_CALLBACK APCProc(std::uintptr_t parameter);
 
 }  // namespace pkdv::engine

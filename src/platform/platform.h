@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "pkdv.h"            // PKDV_CALLBACK
 #include "platform_types.h"  // per-OS: CriticalSection storage, native handle types
 
 namespace pkdv::sys {
@@ -46,7 +47,10 @@ void event_set(EventHandle event);
 void event_close(EventHandle event);
 
 // --- Threads and asynchronous procedure calls. ---
-using ApcRoutine = void (*)(std::uintptr_t parameter);
+// An asynchronous call has the system's callback convention, so the platform
+// hands the routine to the system as it is, with nothing allocated per call
+// that a thread ending before it runs the call would leave behind.
+using ApcRoutine = void(PKDV_CALLBACK*)(std::uintptr_t parameter);
 
 ThreadId current_thread_id();
 

@@ -4,7 +4,9 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "platform/platform.h"
 
@@ -68,7 +70,7 @@ struct Target {
 
 Target* target = nullptr;
 
-void record_call(std::uintptr_t parameter) {
+void PKDV_CALLBACK record_call(std::uintptr_t parameter) {
   target->parameter = parameter;
   target->ran_in = current_thread_id();
   target->calls++;
@@ -109,6 +111,47 @@ TEST(Win32Services, QueuedCallRunsInItsThreadOnlyDuringAnAlertableWait) {
   thread_close(t.self);
   CloseHandle(thread);
   target = nullptr;
+}
+
+// Allocations made by the calling thread while `counting` is set.
+thread_local bool counting = false;
+thread_local int allocations = 0;
+
+// Never waits alertably: whatever is queued to it is dropped when it ends.
+DWORD WINAPI end_without_waiting(void* p) {
+  auto* t = static_cast<Target*>(p);
+  t->self = thread_open_current();
+  SetEvent(t->ready);
+  WaitForSingleObject(t->go, INFINITE);
+  return 0;
+}
+
+// A thread may end before it waits alertably: the system then drops the calls
+// queued to it, so queueing must leave nothing of its own behind. The held
+// handle asks for the rights it is used for and no others.
+TEST(Win32Services, ACallQueuedToAThreadThatEndsLeavesNothingBehind) {
+  Target t;
+  HANDLE thread = CreateThread(nullptr, 0, end_without_waiting, &t, 0, nullptr);
+  WaitForSingleObject(t.ready, INFINITE);
+  ThreadHandle self = t.self;
+  ASSERT_NE(self, nullptr);
+
+  using QueryObject = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+  const auto query_object = reinterpret_cast<QueryObject>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject")));
+  ULONG basic[14] = {};  // OBJECT_BASIC_INFORMATION: attributes, granted access, ...
+  ASSERT_EQ(query_object(self, 0, basic, sizeof basic, nullptr), 0);
+  EXPECT_EQ(basic[1], static_cast<ULONG>(THREAD_SET_CONTEXT | SYNCHRONIZE));
+
+  counting = true;
+  EXPECT_TRUE(thread_queue_apc(self, record_call, 1));
+  counting = false;
+  EXPECT_EQ(allocations, 0);
+  SetEvent(t.go);
+  WaitForSingleObject(thread, INFINITE);
+  EXPECT_TRUE(thread_has_ended(self));
+  thread_close(self);
+  CloseHandle(thread);
 }
 
 TEST(Win32Services, AlertableWaitWithoutCallsTimesOut) {
@@ -187,3 +230,16 @@ TEST(Win32Worker, StopRightAfterStartEndsTheThread) {
 
 }  // namespace
 }  // namespace pkdv::sys
+
+void* operator new(std::size_t size) {
+  if (pkdv::sys::counting) ++pkdv::sys::allocations;
+  if (void* block = std::malloc(size ? size : 1)) return block;
+  throw std::bad_alloc();
+}
+// Out of line, so that no new-expression of this file sees free() behind them.
+[[gnu::noinline]] void operator delete(void* block) noexcept {
+  std::free(block);
+}
+[[gnu::noinline]] void operator delete(void* block, std::size_t) noexcept {
+  std::free(block);
+}

@@ -1,32 +1,15 @@
 // Thread ids, thread handles, asynchronous procedure calls and waits.
 #include <windows.h>
 
-#include <new>
-
 #include "platform/platform.h"
 
 namespace pkdv::sys {
 
 namespace {
 
-// The right to queue calls, to wait for the thread's end, and to ask its id.
-constexpr DWORD kHeldThreadAccess =
-    THREAD_SET_CONTEXT | SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION;
-
-// ApcRoutine uses the compiler's default convention, while the system calls
-// an APC routine as PAPCFUNC (__stdcall on 32-bit). A small record carries the
-// routine and its parameter to a trampoline of the system's convention.
-struct QueuedCall {
-  ApcRoutine routine;
-  std::uintptr_t parameter;
-};
-
-void NTAPI run_queued_call(ULONG_PTR record) {
-  auto* call = reinterpret_cast<QueuedCall*>(record);
-  const QueuedCall copy = *call;
-  delete call;
-  copy.routine(copy.parameter);
-}
+// The right to queue calls and the right to wait for the thread's end: all
+// that a held thread handle is used for.
+constexpr DWORD kHeldThreadAccess = THREAD_SET_CONTEXT | SYNCHRONIZE;
 
 }  // namespace
 
@@ -51,16 +34,11 @@ bool thread_has_ended(ThreadHandle thread) {
 }
 
 bool thread_queue_apc(ThreadHandle thread, ApcRoutine routine, std::uintptr_t parameter) {
-  auto* call = new (std::nothrow) QueuedCall{routine, parameter};
-  if (!call) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return false;
-  }
-  if (!QueueUserAPC(run_queued_call, thread, reinterpret_cast<ULONG_PTR>(call))) {
-    delete call;
-    return false;
-  }
-  return true;
+  // PAPCFUNC is ApcRoutine: the same convention, and a parameter of the same
+  // width whose C++ type differs on 32-bit (unsigned long against unsigned
+  // int). The detour through void (*)() is the portable spelling of the cast.
+  const auto system_routine = reinterpret_cast<PAPCFUNC>(reinterpret_cast<void (*)()>(routine));
+  return QueueUserAPC(system_routine, thread, static_cast<ULONG_PTR>(parameter)) != 0;
 }
 
 std::uint32_t wait_alertable(std::uint32_t milliseconds) {
