@@ -1,6 +1,7 @@
 // An adapter opened through the library, closed when the object goes.
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -14,9 +15,14 @@ struct AdapterError : std::runtime_error {
 
 inline constexpr char kFileSourcePrefix[] = "file://";
 
+// What a platform error code left by a failed PKDV_OpenAdapterA or PKDV_PacketSendEx means,
+// e.g. "no such adapter (error 55)".
+std::string failure_reason(uint32_t last_error);
+
 class OpenAdapter {
  public:
-  // Opens `name` as --list shows it, or a "file://PATH" savefile. Throws AdapterError.
+  // Opens `name` as -D shows it, or a "file://PATH" savefile. Throws AdapterError with the
+  // library's reason.
   explicit OpenAdapter(const std::string& name);
   ~OpenAdapter() { PKDV_CloseAdapter(handle_); }
   OpenAdapter(const OpenAdapter&) = delete;
@@ -26,6 +32,7 @@ class OpenAdapter {
   const std::string& name() const { return name_; }
   // A savefile ends; its end shows as a failed read.
   bool is_savefile() const { return name_.starts_with(kFileSourcePrefix); }
+  std::string savefile_path() const { return name_.substr(sizeof kFileSourcePrefix - 1); }
 
  private:
   std::string name_;

@@ -1,9 +1,9 @@
 #include "adapter_list.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
+#include "pcap_tools.h"
 #include "pkdv.h"
 
 namespace pkdv_capture {
@@ -30,17 +30,30 @@ std::vector<AdapterEntry> list_adapters() {
   return adapters;
 }
 
+std::string adapter_line(size_t number, const AdapterEntry& adapter,
+                         const std::map<std::string, std::string>& states) {
+  std::string device = adapter.name.starts_with(kAdapterSourcePrefix)
+                           ? adapter.name.substr(std::strlen(kAdapterSourcePrefix))
+                           : adapter.name;
+  std::string line = std::to_string(number) + "." + adapter.name;
+  // A local adapter without a description of its own is described by its name alone.
+  bool only_the_name =
+      adapter.description.empty() ||
+      adapter.description == "Network adapter '" + adapter.name + "' on local host";
+  if (!only_the_name) line += " (" + adapter.description + ")";
+  if (auto state = states.find(device); state != states.end()) line += " [" + state->second + "]";
+  return line;
+}
+
 int run_list() {
   std::vector<AdapterEntry> adapters = list_adapters();
   if (adapters.empty()) {
     std::fprintf(stderr, "pkdv-capture: no adapters found\n");
     return 0;
   }
-  size_t width = std::strlen("NAME");
-  for (const AdapterEntry& adapter : adapters) width = std::max(width, adapter.name.size());
-  std::printf("%-*s  %s\n", int(width), "NAME", "DESCRIPTION");
-  for (const AdapterEntry& adapter : adapters)
-    std::printf("%-*s  %s\n", int(width), adapter.name.c_str(), adapter.description.c_str());
+  std::map<std::string, std::string> states = adapter_states();
+  for (size_t i = 0; i < adapters.size(); ++i)
+    std::printf("%s\n", adapter_line(i + 1, adapters[i], states).c_str());
   return 0;
 }
 

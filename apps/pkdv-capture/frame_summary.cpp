@@ -1,7 +1,9 @@
 #include "frame_summary.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <iterator>
 
 #include "address_text.h"
 
@@ -140,31 +142,155 @@ std::string arp_summary(Bytes packet) {
   return format("ARP operation %u", operation);
 }
 
-}  // namespace
-
-std::string summarize_frame(Bytes frame) {
-  if (frame.size() < 14) return std::string("Ethernet") + kTruncated;
-  std::string text = mac_text(frame.subspan<6, 6>()) + " > " + mac_text(frame.subspan<0, 6>());
-  size_t offset = 12;
-  uint16_t type = be16(frame, offset);
+// Everything after a link-level header that names its payload by EtherType: VLAN tags, then
+// the network layer. `text` holds what came before (may be empty).
+std::string ethertype_summary(std::string text, uint16_t type, Bytes payload) {
+  auto add = [&](const std::string& part) {
+    if (!text.empty()) text += ", ";
+    text += part;
+  };
   while (type == kEtherVlan || type == kEtherQinQ) {
-    if (frame.size() < offset + 6) return text + kTruncated;
-    text += format(", vlan %u", be16(frame, offset + 2) & 0x0FFF);
-    offset += 4;
-    type = be16(frame, offset);
+    if (payload.size() < 4) {
+      add("vlan");
+      return text + kTruncated;
+    }
+    add(format("vlan %u", be16(payload, 0) & 0x0FFF));
+    type = be16(payload, 2);
+    payload = payload.subspan(4);
   }
-  Bytes payload = frame.subspan(offset + 2);
   switch (type) {
     case kEtherIpv4:
-      return text + ", " + ipv4_summary(payload);
+      add(ipv4_summary(payload));
+      break;
     case kEtherIpv6:
-      return text + ", " + ipv6_summary(payload);
+      add(ipv6_summary(payload));
+      break;
     case kEtherArp:
-      return text + ", " + arp_summary(payload);
+      add(arp_summary(payload));
+      break;
     default:
-      if (type <= kMaxLengthField) return text + format(", 802.3 length %u", type);
-      return text + format(", ethertype 0x%04x len %u", type, unsigned(payload.size()));
+      if (type <= kMaxLengthField)
+        add(format("802.3 length %u", type));
+      else
+        add(format("ethertype 0x%04x len %u", type, unsigned(payload.size())));
   }
+  return text;
+}
+
+std::string ethernet_summary(Bytes frame, bool link_header) {
+  if (frame.size() < 14) return std::string("Ethernet") + kTruncated;
+  std::string link;
+  if (link_header) link = mac_text(frame.subspan<6, 6>()) + " > " + mac_text(frame.subspan<0, 6>());
+  return ethertype_summary(link, be16(frame, 12), frame.subspan(14));
+}
+
+// The direction a Linux cooked header gives the frame.
+const char* packet_type_text(unsigned type) {
+  static constexpr const char* kNames[] = {"In", "B", "M", "P", "Out"};
+  return type < std::size(kNames) ? kNames[type] : "?";
+}
+
+std::string link_address_text(Bytes address) {
+  if (address.size() == 6) return mac_text(address.first<6>());
+  std::string text;
+  for (uint8_t byte : address) text += format(text.empty() ? "%02x" : ":%02x", byte);
+  return text.empty() ? "-" : text;
+}
+
+// Linux cooked capture: "any" and interfaces without a link-level header of their own. Version
+// 1 has 16 bytes (packet type, hardware type, address length, 8 address bytes, protocol),
+// version 2 20 (protocol, reserved, interface index, hardware type, packet type, address
+// length, 8 address bytes).
+std::string cooked_summary(Bytes frame, bool version2, bool link_header) {
+  const size_t header = version2 ? 20 : 16;
+  const char* name = version2 ? "Linux cooked v2" : "Linux cooked";
+  if (frame.size() < header) return std::string(name) + kTruncated;
+  unsigned packet_type = version2 ? frame[10] : be16(frame, 0);
+  size_t address_length = std::min<size_t>(version2 ? frame[11] : be16(frame, 4), 8);
+  Bytes address = frame.subspan(version2 ? 12 : 6, address_length);
+  uint16_t protocol = be16(frame, version2 ? 0 : 14);
+  std::string link;
+  if (link_header) {
+    link = std::string(packet_type_text(packet_type)) + " " + link_address_text(address);
+    if (version2)
+      link = format("ifindex %u ", unsigned(be16(frame, 4)) << 16 | be16(frame, 6)) + link;
+  }
+  return ethertype_summary(link, protocol, frame.subspan(header));
+}
+
+std::string ip_summary(Bytes packet) {
+  if (packet.empty()) return std::string("IP") + kTruncated;
+  switch (packet[0] >> 4) {
+    case 4:
+      return ipv4_summary(packet);
+    case 6:
+      return ipv6_summary(packet);
+  }
+  return format("IP version %u len %u", packet[0] >> 4, unsigned(packet.size()));
+}
+
+// BSD loopback: a 4-byte address family, in the capturing host's byte order (null) or in
+// network order (loop). IPv6's number differs between systems.
+std::string loopback_summary(Bytes frame, bool network_order, bool link_header) {
+  if (frame.size() < 4) return std::string("Loopback") + kTruncated;
+  uint32_t family = uint32_t(frame[0]) << 24 | uint32_t(frame[1]) << 16 | frame[2] << 8 | frame[3];
+  // A family is small: when the high bytes hold it, the file was written little-endian.
+  if (!network_order && (family & 0xFFFF) == 0) family = frame[0] | frame[1] << 8;
+  std::string text = link_header ? format("AF %u, ", family) : std::string();
+  Bytes packet = frame.subspan(4);
+  switch (family) {
+    case 2:
+      return text + ipv4_summary(packet);
+    case 10:
+    case 23:
+    case 24:
+    case 28:
+    case 30:
+      return text + ipv6_summary(packet);
+  }
+  return text + format("address family %u len %u", family, unsigned(packet.size()));
+}
+
+}  // namespace
+
+std::string link_type_name(int link_type) {
+  switch (link_type) {
+    case kLinkTypeNull:
+      return "NULL (BSD loopback)";
+    case kLinkTypeEthernet:
+      return "EN10MB (Ethernet)";
+    case kLinkTypeRaw:
+      return "RAW (raw IP)";
+    case kLinkTypeLoop:
+      return "LOOP (OpenBSD loopback)";
+    case kLinkTypeLinuxSll:
+      return "LINUX_SLL (Linux cooked v1)";
+    case kLinkTypeIpv4:
+      return "IPV4 (raw IPv4)";
+    case kLinkTypeIpv6:
+      return "IPV6 (raw IPv6)";
+    case kLinkTypeLinuxSll2:
+      return "LINUX_SLL2 (Linux cooked v2)";
+  }
+  return std::to_string(link_type);
+}
+
+std::string summarize_frame(int link_type, Bytes frame, bool link_header) {
+  switch (link_type) {
+    case kLinkTypeEthernet:
+      return ethernet_summary(frame, link_header);
+    case kLinkTypeLinuxSll:
+    case kLinkTypeLinuxSll2:
+      return cooked_summary(frame, link_type == kLinkTypeLinuxSll2, link_header);
+    case kLinkTypeRaw:
+    case kLinkTypeIpv4:
+    case kLinkTypeIpv6:
+      return ip_summary(frame);
+    case kLinkTypeNull:
+    case kLinkTypeLoop:
+      return loopback_summary(frame, link_type == kLinkTypeLoop, link_header);
+  }
+  return format("link type %d, length %u", link_type, unsigned(frame.size()));
 }
 
 }  // namespace pkdv_capture

@@ -1,4 +1,5 @@
-// One-line description of a frame's Ethernet, VLAN, ARP and IP headers.
+// One-line description of a frame: its link-level header (Ethernet, Linux cooked capture v1
+// and v2, BSD loopback, none for raw IP), VLAN tags, ARP, IPv4/IPv6 and their transports.
 #pragma once
 
 #include <cstdint>
@@ -7,9 +8,24 @@
 
 namespace pkdv_capture {
 
-// Describes the captured bytes of an Ethernet frame, for example
-// "02:00:00:00:00:01 > 02:00:00:00:00:02, IPv4 192.0.2.10 > 192.0.2.20, TCP 51000 > 80 [SYN] len
-// 0". Never reads past `frame`; a header cut short by the capture ends the text with "[truncated]".
-std::string summarize_frame(std::span<const uint8_t> frame);
+// The link types decoded (libpcap's DLT_ values, as pcap_datalink gives them).
+inline constexpr int kLinkTypeNull = 0;
+inline constexpr int kLinkTypeEthernet = 1;
+inline constexpr int kLinkTypeRaw = 12;
+inline constexpr int kLinkTypeLoop = 108;
+inline constexpr int kLinkTypeLinuxSll = 113;
+inline constexpr int kLinkTypeIpv4 = 228;
+inline constexpr int kLinkTypeIpv6 = 229;
+inline constexpr int kLinkTypeLinuxSll2 = 276;
+
+// "EN10MB (Ethernet)", ..., or "link type N" for one not decoded.
+std::string link_type_name(int link_type);
+
+// Describes the captured bytes of a frame of `link_type`, for example "IPv4 192.0.2.10 >
+// 192.0.2.20, TCP 51000 > 80 [SYN] len 0"; with `link_header` the link-level header comes
+// first ("02:00:00:00:00:01 > 02:00:00:00:00:02, IPv4 ..."). A link type not decoded gives
+// "link type N, length L". Never reads past `frame`; a header cut short by the capture ends
+// the text with "[truncated]".
+std::string summarize_frame(int link_type, std::span<const uint8_t> frame, bool link_header);
 
 }  // namespace pkdv_capture

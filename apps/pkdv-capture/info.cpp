@@ -1,11 +1,10 @@
 #include "info.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <vector>
 
 #include "adapter.h"
 #include "info_text.h"
+#include "ndis.h"
 #include "options.h"
 #include "output.h"
 
@@ -19,6 +18,7 @@ struct Query {
 
 constexpr Query kQueries[] = {
     {kOidCurrentAddress, "OID_802_3_CURRENT_ADDRESS"},
+    {kOidMediaInUse, "OID_GEN_MEDIA_IN_USE"},
     {kOidMaximumFrameSize, "OID_GEN_MAXIMUM_FRAME_SIZE"},
     {kOidLinkSpeed, "OID_GEN_LINK_SPEED"},
     {kOidMediaConnectStatus, "OID_GEN_MEDIA_CONNECT_STATUS"},
@@ -26,21 +26,13 @@ constexpr Query kQueries[] = {
 };
 
 std::string query_result(AdapterHandle adapter, uint32_t oid) {
-  std::vector<uint8_t> answer(256);
-  NdisRequestRecord request{};
-  request.request_type = PKDV_NDIS_REQUEST_QUERY;
-  request.oid = oid;
-  request.information_buffer = answer.data();
-  request.information_buffer_length = static_cast<uint32_t>(answer.size());
-  uint32_t result = PKDV_MakeNdisRequest(adapter, &request, nullptr, 1);
-  if (result == NDIS_STATUS_SUCCESS && request.bytes_written > 0)
-    return describe_oid_answer(
-        oid, std::span(answer).first(std::min<size_t>(request.bytes_written, answer.size())));
-  if (result == ERROR_NOT_SUPPORTED)
-    return "refused by the driver (error " + std::to_string(PKDV_GetLastError()) + ")";
-  if (result == NDIS_STATUS_SUCCESS || result == PKDV_NDIS_STATUS_NO_DATA)
+  NdisAnswer answer = ndis_query(adapter, oid);
+  if (answer.answered()) return describe_oid_answer(oid, answer.data);
+  if (answer.result == ERROR_NOT_SUPPORTED)
+    return "refused by the driver (error " + std::to_string(answer.last_error) + ")";
+  if (answer.result == NDIS_STATUS_SUCCESS || answer.result == PKDV_NDIS_STATUS_NO_DATA)
     return "no data returned";
-  return "not available (" + status_name(result) + ")";
+  return "not available (" + status_name(answer.result) + ")";
 }
 
 }  // namespace

@@ -14,8 +14,12 @@ uint32_t little_endian_word(std::span<const uint8_t> b) {
 
 std::string packet_filter_text(uint32_t filter) {
   static constexpr std::pair<uint32_t, const char*> kBits[] = {
-      {0x0001, "directed"},  {0x0002, "multicast"},   {0x0004, "all-multicast"},
-      {0x0008, "broadcast"}, {0x0020, "promiscuous"}, {0x0080, "all-local"}};
+      {0x0001, "directed"},
+      {0x0002, "multicast"},
+      {0x0004, "all-multicast"},
+      {0x0008, "broadcast"},
+      {kPacketFilterPromiscuous, "promiscuous"},
+      {0x0080, "all-local"}};
   char text[16];
   std::snprintf(text, sizeof text, "0x%08X", filter);
   std::string names;
@@ -34,6 +38,10 @@ std::string describe_oid_answer(uint32_t oid, std::span<const uint8_t> answer) {
   if (answer.size() < 4) return std::to_string(answer.size()) + " bytes of data";
   uint32_t value = little_endian_word(answer);
   switch (oid) {
+    case kOidMediaInUse:
+      if (value == kMedium8023) return "0 (802.3)";
+      if (value == kMediumIp) return "19 (IP)";
+      return std::to_string(value);
     case kOidMaximumFrameSize:
       return std::to_string(value) + " bytes";
     case kOidLinkSpeed:  // in units of 100 bit/s

@@ -1,5 +1,6 @@
 // pkdv-capture: lists adapters, captures frames through asynchronous reads, shows an adapter's
-// NDIS answers, and sends the frames of a savefile, all through the pkdv library.
+// NDIS answers, and sends the frames of a savefile, all through the pkdv library; the capture
+// library itself only compiles filters, tells link types and reads and writes savefiles.
 #include <cstdio>
 #include <exception>
 #include <string_view>
@@ -9,6 +10,7 @@
 #include "capture.h"
 #include "info.h"
 #include "options.h"
+#include "pcap_tools.h"
 #include "send.h"
 
 namespace {
@@ -21,6 +23,10 @@ int run(const pkdv_capture::Options& options) {
   switch (options.mode) {
     case Mode::kHelp:
       std::printf("%s", pkdv_capture::usage_text().c_str());
+      return 0;
+    case Mode::kVersion:
+      std::printf("pkdv-capture %s on pkdv %s\n%s\n", PKDV_CAPTURE_VERSION, PKDV_CAPTURE_VERSION,
+                  pkdv_capture::capture_library_version().c_str());
       return 0;
     case Mode::kList:
       return pkdv_capture::run_list();

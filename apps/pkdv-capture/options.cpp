@@ -1,6 +1,8 @@
 #include "options.h"
 
+#include <algorithm>
 #include <charconv>
+#include <vector>
 
 namespace pkdv_capture {
 namespace {
@@ -13,99 +15,226 @@ std::optional<uint64_t> parse_number(std::string_view text, uint64_t low, uint64
   return value;
 }
 
-// Capture options have no meaning for the other modes; reject them instead of ignoring them.
-std::optional<UsageError> check_mode_combination(const Options& options, bool capture_only_used,
-                                                 int modes_given) {
-  if (modes_given > 1) return UsageError{"--list, --info and --send cannot be combined"};
-  if (options.mode == Mode::kCapture || options.mode == Mode::kHelp) return std::nullopt;
-  if (capture_only_used) return UsageError{"-c, -r, -f and -w apply to capturing only"};
-  if (options.mode == Mode::kList && options.adapter) return UsageError{"--list takes no -i"};
-  if ((options.mode == Mode::kInfo || options.mode == Mode::kSend) && !options.adapter)
-    return UsageError{"--info and --send need an adapter (-i ADAPTER)"};
-  return std::nullopt;
-}
+// Single-letter options that take a value, as "-c 5" or "-c5".
+constexpr std::string_view kValueLetters = "icrwsf";
+// Single-letter flags, which may be grouped ("-nqe").
+constexpr std::string_view kFlagLetters = "hDnqexXpv";
+
+struct Parser {
+  Options options;
+  bool capture_only_used = false;  // an option that means nothing outside a capture
+  bool send_pacing_used = false;
+  int modes_given = 0;
+  std::vector<std::string_view> expression;
+
+  void flag(char letter) {
+    switch (letter) {
+      case 'h':
+        options.mode = Mode::kHelp;
+        break;
+      case 'D':
+        options.mode = Mode::kList;
+        ++modes_given;
+        break;
+      case 'n':  // names are never resolved
+        break;
+      case 'q':
+        options.quiet = true;
+        break;
+      case 'e':
+        options.link_header = true;
+        capture_only_used = true;
+        break;
+      case 'x':
+      case 'X':
+        options.hex_dump = letter == 'x' ? std::max(options.hex_dump, 1) : 2;
+        capture_only_used = true;
+        break;
+      case 'p':
+        options.promiscuous = false;
+        capture_only_used = true;
+        break;
+      case 'v':
+        options.verbose = true;
+        break;
+    }
+  }
+
+  std::optional<UsageError> value(std::string_view option, std::string_view text) {
+    auto number = [&](uint64_t low, uint64_t high) { return parse_number(text, low, high); };
+    if (option == "-i") {
+      if (text.empty()) return UsageError{"-i needs an adapter name"};
+      options.adapter = std::string(text);
+    } else if (option == "-r") {
+      if (text.empty()) return UsageError{"-r needs a file name"};
+      options.read_path = std::string(text);
+      capture_only_used = true;
+    } else if (option == "-c") {
+      auto count = number(1, UINT64_MAX);
+      if (!count)
+        return UsageError{"-c needs a positive frame count, not '" + std::string(text) + "'"};
+      options.count = *count;
+      capture_only_used = true;
+    } else if (option == "--reads") {
+      auto reads = number(1, kMaxReads);
+      if (!reads)
+        return UsageError{"--reads needs a read count from 1 to " + std::to_string(kMaxReads) +
+                          ", not '" + std::string(text) + "'"};
+      options.reads = static_cast<uint32_t>(*reads);
+      capture_only_used = true;
+    } else if (option == "-s") {
+      auto length = number(0, kMaxSnapshotLength);
+      if (!length)
+        return UsageError{"-s needs a snapshot length from 0 to " +
+                          std::to_string(kMaxSnapshotLength) + ", not '" + std::string(text) + "'"};
+      options.snapshot_length = *length == 0 ? kMaxSnapshotLength : uint32_t(*length);
+      capture_only_used = true;
+    } else if (option == "-f") {
+      options.filter = std::string(text);
+      capture_only_used = true;
+    } else if (option == "-w") {
+      if (text.empty()) return UsageError{"-w needs a file name"};
+      options.write_path = std::string(text);
+      capture_only_used = true;
+    } else if (option == "--rate") {
+      auto rate = number(1, 10'000'000);
+      if (!rate)
+        return UsageError{"--rate needs frames per second from 1, not '" + std::string(text) + "'"};
+      options.pacing = Pacing::kFixedRate;
+      options.rate = static_cast<uint32_t>(*rate);
+      send_pacing_used = true;
+    } else {  // --send
+      if (text.empty()) return UsageError{"--send needs a file name"};
+      options.mode = Mode::kSend;
+      options.send_path = std::string(text);
+      ++modes_given;
+    }
+    return std::nullopt;
+  }
+
+  // Options that mean nothing in the mode asked for are refused rather than ignored.
+  std::optional<UsageError> check() {
+    if (!expression.empty()) {
+      if (options.filter)
+        return UsageError{"give the filter with -f or after the options, not both"};
+      std::string joined;
+      for (std::string_view word : expression)
+        joined += (joined.empty() ? "" : " ") + std::string(word);
+      options.filter = joined;
+      capture_only_used = true;
+    }
+    if (modes_given > 1) return UsageError{"-D/--list, --info and --send cannot be combined"};
+    if (options.read_path && options.adapter) return UsageError{"-r and -i cannot be combined"};
+    if (send_pacing_used && options.mode != Mode::kSend)
+      return UsageError{"--rate and --top-speed apply to --send only"};
+    if (options.mode == Mode::kCapture || options.mode == Mode::kHelp ||
+        options.mode == Mode::kVersion)
+      return std::nullopt;
+    if (capture_only_used)
+      return UsageError{"-r, -c, --reads, -s, -e, -x, -p, -w and filters apply to capturing only"};
+    if (options.mode == Mode::kList && options.adapter) return UsageError{"-D/--list takes no -i"};
+    if ((options.mode == Mode::kInfo || options.mode == Mode::kSend) && !options.adapter)
+      return UsageError{"--info and --send need an adapter (-i ADAPTER)"};
+    return std::nullopt;
+  }
+};
 
 }  // namespace
 
+Options::Options() : reads(kDefaultReads), snapshot_length(kMaxSnapshotLength) {}
+
 std::variant<Options, UsageError> parse_options(std::span<const std::string_view> arguments) {
-  Options options;
-  bool capture_only_used = false;
-  int modes_given = 0;
+  Parser parser;
+  Options& options = parser.options;
   for (size_t i = 0; i < arguments.size(); ++i) {
     std::string_view argument = arguments[i];
-    auto value = [&]() -> std::optional<std::string_view> {
+    auto next = [&]() -> std::optional<std::string_view> {
       if (i + 1 >= arguments.size()) return std::nullopt;
       return arguments[++i];
     };
-    if (argument == "-h" || argument == "--help") {
+    if (argument == "--help") {
       options.mode = Mode::kHelp;
+      return options;
+    }
+    if (argument == "--version") {
+      options.mode = Mode::kVersion;
       return options;
     }
     if (argument == "--list" || argument == "--info") {
       options.mode = argument == "--list" ? Mode::kList : Mode::kInfo;
-      ++modes_given;
+      ++parser.modes_given;
       continue;
     }
-    if (argument == "-q") {
-      options.quiet = true;
+    if (argument == "--utc") {
+      options.utc = true;
       continue;
     }
-    bool takes_value = argument == "-i" || argument == "-c" || argument == "-r" ||
-                       argument == "-f" || argument == "-w" || argument == "--send";
-    if (!takes_value) return UsageError{"unknown argument '" + std::string(argument) + "'"};
-    std::optional<std::string_view> text = value();
-    if (!text) return UsageError{std::string(argument) + " needs a value"};
-
-    if (argument == "-i") {
-      if (text->empty()) return UsageError{"-i needs an adapter name"};
-      options.adapter = std::string(*text);
-    } else if (argument == "-c") {
-      auto count = parse_number(*text, 1, UINT64_MAX);
-      if (!count)
-        return UsageError{"-c needs a positive frame count, not '" + std::string(*text) + "'"};
-      options.count = *count;
-      capture_only_used = true;
-    } else if (argument == "-r") {
-      auto reads = parse_number(*text, 1, kMaxReads);
-      if (!reads)
-        return UsageError{"-r needs a read count from 1 to " + std::to_string(kMaxReads) +
-                          ", not '" + std::string(*text) + "'"};
-      options.reads = static_cast<uint32_t>(*reads);
-      capture_only_used = true;
-    } else if (argument == "-f") {
-      options.filter = std::string(*text);
-      capture_only_used = true;
-    } else if (argument == "-w") {
-      if (text->empty()) return UsageError{"-w needs a file name"};
-      options.write_path = std::string(*text);
-      capture_only_used = true;
-    } else {
-      if (text->empty()) return UsageError{"--send needs a file name"};
-      options.mode = Mode::kSend;
-      options.send_path = std::string(*text);
-      ++modes_given;
+    if (argument == "--top-speed") {
+      options.pacing = Pacing::kTopSpeed;
+      parser.send_pacing_used = true;
+      continue;
+    }
+    if (argument == "--reads" || argument == "--send" || argument == "--rate") {
+      std::optional<std::string_view> text = next();
+      if (!text) return UsageError{std::string(argument) + " needs a value"};
+      if (auto error = parser.value(argument, *text)) return *error;
+      continue;
+    }
+    if (argument.starts_with("--"))
+      return UsageError{"unknown argument '" + std::string(argument) + "'"};
+    if (argument.size() < 2 || argument[0] != '-') {
+      // The rest of the line is the filter expression, as in tcpdump.
+      parser.expression.push_back(argument);
+      continue;
+    }
+    // A group of single letters: flags, then at most one letter that takes a value (the rest
+    // of the argument, or the next one).
+    for (size_t at = 1; at < argument.size(); ++at) {
+      char letter = argument[at];
+      if (kFlagLetters.find(letter) != std::string_view::npos) {
+        parser.flag(letter);
+        if (options.mode == Mode::kHelp) return options;
+        continue;
+      }
+      if (kValueLetters.find(letter) == std::string_view::npos)
+        return UsageError{"unknown argument '" + std::string(argument) + "'"};
+      std::string option = {'-', letter};
+      std::optional<std::string_view> text = argument.substr(at + 1);
+      if (text->empty()) text = next();
+      if (!text) return UsageError{option + " needs a value"};
+      if (auto error = parser.value(option, *text)) return *error;
+      break;
     }
   }
-  if (auto error = check_mode_combination(options, capture_only_used, modes_given)) return *error;
+  if (auto error = parser.check()) return *error;
   return options;
 }
 
 std::string usage_text() {
-  return "usage: pkdv-capture [-i ADAPTER] [-c COUNT] [-r READS] [-f FILTER] [-w FILE.pcap] [-q]\n"
-         "       pkdv-capture --list\n"
+  return "usage: pkdv-capture [-nqepvxX] [-i ADAPTER | -r FILE] [-c COUNT] [-s SNAPLEN]\n"
+         "                    [-w FILE] [--reads N] [--utc] [EXPRESSION]\n"
+         "       pkdv-capture -D | --list\n"
          "       pkdv-capture --info -i ADAPTER\n"
-         "       pkdv-capture --send FILE.pcap -i ADAPTER [-q]\n"
+         "       pkdv-capture --send FILE -i ADAPTER [-q] [--rate N | --top-speed]\n"
          "\n"
-         "  -i ADAPTER   adapter name as --list shows it, or file://PATH for a savefile;\n"
-         "               without -i the sample savefile that comes with pkdv-capture is read\n"
+         "  -i ADAPTER   a name or number from -D, or file://PATH; without -i or -r the\n"
+         "               sample savefile that comes with pkdv-capture is read\n"
+         "  -r FILE      read a savefile (pcap or pcapng)\n"
          "  -c COUNT     stop after COUNT frames\n"
-         "  -r READS     reads kept outstanding (default 8, at most 1024)\n"
-         "  -f FILTER    capture filter expression (libpcap syntax)\n"
-         "  -w FILE      also write the frames to a savefile, with their capture times\n"
-         "  -q           no line per frame, only the summary\n"
-         "  --list       list the adapters\n"
-         "  --info       show the adapter's NDIS answers\n"
-         "  --send FILE  send every frame of a savefile\n";
+         "  -w FILE      write the frames to a savefile (pcap); '-' writes it to stdout\n"
+         "  -s SNAPLEN   bytes of each frame that -w keeps (default and 0: 262144)\n"
+         "  EXPRESSION   capture filter (libpcap syntax); -f EXPRESSION also works\n"
+         "  -e           print the link-level header       -x, -X  hex dump (-X: and ASCII)\n"
+         "  -p           no promiscuous mode                -q      no frame lines\n"
+         "  -v           more detail                        -n      accepted (no names are\n"
+         "  --utc        times in UTC (default: local)              ever looked up)\n"
+         "  --reads N    reads kept outstanding (default 1024, at most 16384): at most\n"
+         "               N x 10 frames/s are taken, the rest waits in the capture buffer\n"
+         "  -D, --list   numbered adapters with description and state\n"
+         "  --info       the adapter's NDIS answers\n"
+         "  --send FILE  send the frames of a savefile, spaced as captured, or at\n"
+         "               --rate N frames/s, or --top-speed\n"
+         "  --version    versions of pkdv-capture, the library and the capture library\n";
 }
 
 }  // namespace pkdv_capture

@@ -1,4 +1,4 @@
-// The command line of pkdv-capture.
+// The command line of pkdv-capture, in tcpdump's habits where they fit.
 #pragma once
 
 #include <cstdint>
@@ -10,29 +10,49 @@
 
 namespace pkdv_capture {
 
-enum class Mode { kCapture, kList, kInfo, kSend, kHelp };
+enum class Mode { kCapture, kList, kInfo, kSend, kHelp, kVersion };
+
+// How --send spaces the frames.
+enum class Pacing { kAsCaptured, kFixedRate, kTopSpeed };
 
 struct Options {
   Mode mode = Mode::kCapture;
-  std::optional<std::string> adapter;     // -i; none: the embedded sample savefile
+  std::optional<std::string> adapter;     // -i NAME, file://PATH or a number from -D
+  std::optional<std::string> read_path;   // -r FILE
   uint64_t count = 0;                     // -c; 0: until interrupted or the savefile ends
-  uint32_t reads = 8;                     // -r: reads kept outstanding
-  std::optional<std::string> filter;      // -f
-  std::optional<std::string> write_path;  // -w
-  std::string send_path;                  // --send
+  uint32_t reads;                         // --reads: kept outstanding
+  std::optional<std::string> filter;      // -f or the trailing expression
+  std::optional<std::string> write_path;  // -w ("-": standard output)
+  uint32_t snapshot_length;               // -s: bytes of each frame written by -w
   bool quiet = false;                     // -q
+  bool link_header = false;               // -e
+  int hex_dump = 0;                       // -x 1, -X 2 (with ASCII)
+  bool promiscuous = true;                // -p clears it
+  bool verbose = false;                   // -v
+  bool utc = false;                       // --utc
+  std::string send_path;                  // --send
+  Pacing pacing = Pacing::kAsCaptured;    // --rate, --top-speed
+  uint32_t rate = 0;                      // --rate: frames per second
+
+  Options();
+  bool writes_to_stdout() const { return write_path == "-"; }
 };
 
 struct UsageError {
   std::string message;
 };
 
-inline constexpr uint32_t kMaxReads = 1024;
+// The library serves the reads of a thread once per pass, every 100 ms, as many as are
+// outstanding: reads x 10 is the most frames per second one thread can take.
+inline constexpr uint32_t kPassesPerSecond = 10;
+inline constexpr uint32_t kDefaultReads = 1024;
+inline constexpr uint32_t kMaxReads = 16384;
+inline constexpr uint32_t kMaxSnapshotLength = 262144;
 
 // Parses the arguments after the program name.
 std::variant<Options, UsageError> parse_options(std::span<const std::string_view> arguments);
 
-// The text that -h / --help prints.
+// The text that -h / --help prints: one screen.
 std::string usage_text();
 
 }  // namespace pkdv_capture

@@ -1,9 +1,12 @@
 #include "output.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 
 #include "frame_summary.h"
+#include "options.h"
 
 namespace pkdv_capture {
 
@@ -27,13 +30,24 @@ std::string status_name(uint32_t status) {
   return text;
 }
 
-std::string utc_time_text(int64_t timestamp) {
+std::string time_text(int64_t timestamp, bool utc) {
   using namespace std::chrono;
   constexpr int64_t kTicksPerSecond = 10'000'000;
   // Floor division keeps times before 1970 on the right day and second.
   int64_t seconds = timestamp / kTicksPerSecond;
   int64_t ticks = timestamp % kTicksPerSecond;
   if (ticks < 0) ticks += kTicksPerSecond, --seconds;
+  if (!utc) {
+    // The client prints from one thread: localtime's shared result is safe here.
+    std::time_t when = static_cast<std::time_t>(seconds);
+    if (const std::tm* local = std::localtime(&when)) {
+      char text[48];
+      std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%06d", local->tm_year + 1900,
+                    local->tm_mon + 1, local->tm_mday, local->tm_hour, local->tm_min, local->tm_sec,
+                    int(ticks / 10));
+      return text;
+    }
+  }
   sys_seconds when{std::chrono::seconds{seconds}};
   sys_days day = floor<days>(when);
   year_month_day date{day};
@@ -45,7 +59,7 @@ std::string utc_time_text(int64_t timestamp) {
   return text;
 }
 
-std::string frame_line(const PacketBuffer& buffer) {
+std::string frame_line(const PacketBuffer& buffer, const LineFormat& format) {
   char head[96];
   if (buffer.status == NDIS_STATUS_FAILURE) {
     // A failed read carries nothing but its status; the other fields are a previous frame's.
@@ -53,13 +67,43 @@ std::string frame_line(const PacketBuffer& buffer) {
                   status_name(buffer.status).c_str());
     return head;
   }
-  std::snprintf(head, sizeof head, "%6llu %s %5u/%-5u %s", (unsigned long long)buffer.sequence,
-                utc_time_text(static_cast<int64_t>(buffer.timestamp)).c_str(),
-                buffer.captured_length, buffer.wire_length, status_name(buffer.status).c_str());
-  if (buffer.status != NDIS_STATUS_SUCCESS) return head;
+  std::snprintf(head, sizeof head, "%6llu %s %5u/%-5u", (unsigned long long)buffer.sequence,
+                time_text(static_cast<int64_t>(buffer.timestamp), format.utc).c_str(),
+                buffer.captured_length, buffer.wire_length);
+  std::string line = head;
+  if (format.status || buffer.status != NDIS_STATUS_SUCCESS)
+    line += " " + status_name(buffer.status);
+  if (buffer.status != NDIS_STATUS_SUCCESS) return line;
   uint32_t held =
       buffer.captured_length < buffer.capacity ? buffer.captured_length : buffer.capacity;
-  return std::string(head) + " " + summarize_frame({buffer.data, held});
+  return line + " " + summarize_frame(format.link_type, {buffer.data, held}, format.link_header);
+}
+
+std::string hex_dump(std::span<const uint8_t> bytes, bool ascii) {
+  std::string text;
+  for (size_t line = 0; line < bytes.size(); line += 16) {
+    char part[32];
+    std::snprintf(part, sizeof part, "\t0x%04zx: ", line);
+    text += part;
+    size_t end = std::min(bytes.size(), line + 16);
+    // Without ASCII a short last line just ends; with it the columns are kept.
+    for (size_t i = line; i < (ascii ? line + 16 : end); ++i) {
+      if (i % 2 == 0) text += ' ';
+      if (i < end) {
+        std::snprintf(part, sizeof part, "%02x", bytes[i]);
+        text += part;
+      } else {
+        text += "  ";
+      }
+    }
+    if (ascii) {
+      text += "  ";
+      for (size_t i = line; i < end; ++i)
+        text += bytes[i] >= 0x20 && bytes[i] < 0x7F ? char(bytes[i]) : '.';
+    }
+    text += '\n';
+  }
+  return text;
 }
 
 void RunTally::add(const PacketBuffer& buffer) {
@@ -69,15 +113,30 @@ void RunTally::add(const PacketBuffer& buffer) {
   bytes += buffer.captured_length;
 }
 
-std::string summary_text(const RunTally& tally, double elapsed_seconds) {
-  char line[128];
+std::string summary_text(const RunTally& tally, double elapsed_seconds,
+                         std::optional<ReadsRanOut> ran_out) {
+  char line[160];
   double rate = elapsed_seconds > 0 ? double(tally.frames) / elapsed_seconds : 0.0;
-  std::snprintf(line, sizeof line, "%llu frames, %llu bytes in %.3f s (%.1f frames/s)\n",
+  std::snprintf(line, sizeof line, "%llu packets captured\n%llu bytes in %.3f s (%.1f packets/s)\n",
                 (unsigned long long)tally.frames, (unsigned long long)tally.bytes, elapsed_seconds,
                 rate);
   std::string text = line;
-  for (auto [status, count] : tally.per_status)
-    text += status_name(status) + " " + std::to_string(count) + "\n";
+  for (auto [status, count] : tally.per_status) {
+    if (status != NDIS_STATUS_SUCCESS)
+      text += std::to_string(count) + " reads " + status_name(status) + "\n";
+  }
+  if (ran_out) {
+    unsigned long long bound = 1ULL * ran_out->reads * kPassesPerSecond;
+    if (ran_out->times == 0)
+      std::snprintf(line, sizeof line, "reads ran out 0 times (%u reads: up to %llu packets/s)\n",
+                    ran_out->reads, bound);
+    else
+      std::snprintf(line, sizeof line,
+                    "reads ran out %llu times: raise --reads (%u reads: up to %llu packets/s); "
+                    "frames may have waited or been dropped\n",
+                    (unsigned long long)ran_out->times, ran_out->reads, bound);
+    text += line;
+  }
   return text;
 }
 

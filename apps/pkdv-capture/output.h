@@ -1,8 +1,11 @@
-// What the client prints: status names, capture times, one line per frame and the run summary.
+// What the client prints: status names, capture times, one line per frame, hex dumps and the
+// run summary.
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <optional>
+#include <span>
 #include <string>
 
 #include "pkdv.h"
@@ -12,14 +15,26 @@ namespace pkdv_capture {
 // "NDIS_STATUS_SUCCESS", ..., or "0x%08X" for a code without a name.
 std::string status_name(uint32_t status);
 
-// A PacketBuffer timestamp (100 ns units since 1970-01-01 UTC) as
-// "2024-05-01 12:00:00.012345" (UTC, whole microseconds).
-std::string utc_time_text(int64_t timestamp);
+// A PacketBuffer timestamp (100 ns units since 1970-01-01 UTC) as "2024-05-01
+// 12:00:00.012345" (whole microseconds), in UTC or in the local time zone.
+std::string time_text(int64_t timestamp, bool utc);
 
-// "seq time captured/wire status summary" for one completed read. The summary is built only
-// from the frame's bytes in the buffer, which exist only for NDIS_STATUS_SUCCESS; a failed
-// read shows its status alone.
-std::string frame_line(const PacketBuffer& buffer);
+// How frame lines look.
+struct LineFormat {
+  int link_type = 1;
+  bool utc = false;
+  bool link_header = false;  // -e
+  bool status = false;       // -v: the read status of every frame, not only of failed ones
+};
+
+// "seq time captured/wire [status] summary" for one completed read. The summary is built only
+// from the frame's bytes in the buffer, which exist only for NDIS_STATUS_SUCCESS; another
+// status shows instead of it, and a failed read shows its status alone.
+std::string frame_line(const PacketBuffer& buffer, const LineFormat& format);
+
+// The frame's bytes, 16 a line: "\t0x0010:  4500 0054 ..." and, with `ascii`, the printable
+// characters after them.
+std::string hex_dump(std::span<const uint8_t> bytes, bool ascii);
 
 // Counts of one run, kept as frames are handed back.
 struct RunTally {
@@ -30,7 +45,16 @@ struct RunTally {
   void add(const PacketBuffer& buffer);
 };
 
-// Two lines: "N frames, B bytes in S.SSS s (R frames/s)" and the count of each status by name.
-std::string summary_text(const RunTally& tally, double elapsed_seconds);
+// What a live capture adds to the summary: how often a pass handed back every read that was
+// outstanding, so that frames may have waited or been dropped.
+struct ReadsRanOut {
+  uint64_t times = 0;
+  uint32_t reads = 0;
+};
+
+// "N packets captured", "B bytes in S.SSS s (R packets/s)", a line per status other than
+// success, and for a live capture how often the reads ran out, with advice when they did.
+std::string summary_text(const RunTally& tally, double elapsed_seconds,
+                         std::optional<ReadsRanOut> ran_out);
 
 }  // namespace pkdv_capture

@@ -1,9 +1,12 @@
-// The two jobs the client gives the capture library directly: compiling a filter expression
-// and writing a savefile. POSIX builds link libpcap; Windows builds load wpcap.dll at run time.
+// What the client asks of the capture library directly: link types, compiling filter
+// expressions, writing and reading savefiles, the adapters' state. POSIX builds link libpcap;
+// Windows builds load wpcap.dll at run time.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -20,31 +23,77 @@ struct FilterError : PcapToolError {
   using PcapToolError::PcapToolError;
 };
 
-inline constexpr int kLinkTypeEthernet = 1;
-inline constexpr int kSnapshotLength = 65536;
+// A savefile that cannot be read to its end; the message says where it broke.
+struct SavefileDamage : PcapToolError {
+  using PcapToolError::PcapToolError;
+};
+
 inline constexpr size_t kBpfInstructionSize = 8;
+inline constexpr char kAdapterSourcePrefix[] = "rpcap://";
 
-// Both jobs need a capture handle of the right link type: a dead one (Ethernet, snapshot
-// 65536) where the capture library has it. Wine's forwarder exports pcap_open_dead as a stub
-// that ends the process, so there a handle opened on `adapter` (the source being captured)
-// stands in.
+// The capture library's version text.
+std::string capture_library_version();
 
-// Compiles `expression` for Ethernet frames into BPF instructions, 8 bytes each, in the
+// The link type (DLT_ value) the capture library gives `adapter`, a name as -D shows it.
+// Throws PcapToolError.
+int adapter_link_type(const std::string& adapter);
+
+// The state of each adapter the capture library knows, e.g. "Up, Running, Connected", keyed by
+// the name the capture library gives it (without "rpcap://"); empty where it cannot tell.
+std::map<std::string, std::string> adapter_states();
+
+// Both jobs below need a capture handle of the right link type: a dead one where the capture
+// library has it. Wine's forwarder exports pcap_open_dead as a stub that ends the process, so
+// there a handle opened on `adapter` (the source being captured) stands in, with that
+// adapter's own link type.
+
+// Compiles `expression` for frames of `link_type` into BPF instructions, 8 bytes each, in the
 // layout PKDV_SetBPFProgram takes. Throws FilterError with the capture library's reason, or
 // PcapToolError when it cannot compile at all.
-std::vector<uint8_t> compile_filter(const std::string& expression, const std::string& adapter);
+std::vector<uint8_t> compile_filter(const std::string& expression, int link_type,
+                                    const std::string& adapter);
 
-// A savefile written through the capture library's dump API.
+// A pcap savefile written through the capture library's dump API.
 class SavefileWriter {
  public:
-  // Creates `path`. Throws PcapToolError.
-  SavefileWriter(const std::string& path, const std::string& adapter);
+  // Creates `path` ("-": standard output) labelled with `link_type`, frames cut to
+  // `snapshot_length`. Throws PcapToolError.
+  SavefileWriter(const std::string& path, int link_type, uint32_t snapshot_length,
+                 const std::string& adapter);
   ~SavefileWriter();
   SavefileWriter(const SavefileWriter&) = delete;
   SavefileWriter& operator=(const SavefileWriter&) = delete;
 
-  // Appends one frame; `timestamp` in 100 ns units since 1970-01-01 UTC.
+  // Appends one frame; `timestamp` in 100 ns units since 1970-01-01 UTC. Throws
+  // PcapToolError once writing has failed.
   void write(int64_t timestamp, std::span<const uint8_t> data, uint32_t wire_length);
+  // Writes out what is buffered and closes the file. Throws PcapToolError when that fails.
+  void finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+struct SavedFrame {
+  int64_t timestamp = 0;  // 100 ns units since 1970-01-01 UTC
+  uint32_t wire_length = 0;
+  std::span<const uint8_t> data;  // valid until the next call
+};
+
+// The frames of a savefile (pcap or pcapng) as the capture library reads them.
+class SavefileFrames {
+ public:
+  // Throws PcapToolError when the file cannot be opened or is no savefile.
+  explicit SavefileFrames(const std::string& path);
+  ~SavefileFrames();
+  SavefileFrames(const SavefileFrames&) = delete;
+  SavefileFrames& operator=(const SavefileFrames&) = delete;
+
+  int link_type() const;
+  // The next frame, or none at the end. Throws SavefileDamage, saying after which frame the
+  // file broke and why.
+  std::optional<SavedFrame> next();
 
  private:
   struct State;

@@ -2,13 +2,14 @@
 // optional install, so wpcap.dll is loaded on first use and the few records it needs are
 // declared here with the layouts of its Windows build.
 //
-// Npcap and WinPcap (whose version text names them) give dead handles. Wine's forwarder
-// exports pcap_open_dead as a stub that ends the process, so with any other library a handle
-// opened on the adapter being captured stands in for the dead one; its pcap_dump_close is such
-// a stub too (and so is pcap_dump_flush), so there a savefile stays open until the process
-// ends, which flushes and closes it.
+// Npcap and WinPcap (whose version text names them) give dead handles and read savefiles.
+// Wine's forwarder exports pcap_open_dead, pcap_open_offline, pcap_dump_flush and
+// pcap_dump_close as stubs that end the process, so with any other library a handle opened on
+// the adapter being captured stands in for the dead one, savefiles are not read, and a
+// savefile written stays open until the process ends, which flushes and closes it.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "pcap_tools.h"
@@ -28,23 +29,40 @@ struct PacketHeader {  // the Windows layout: 32-bit seconds and microseconds
   uint32_t wire_length;
 };
 
+struct Device {  // pcap_if_t
+  Device* next;
+  char* name;
+  char* description;
+  void* addresses;
+  uint32_t flags;
+};
+
+constexpr uint32_t kDeviceUp = 0x2;
+constexpr uint32_t kDeviceRunning = 0x4;
+constexpr uint32_t kDeviceLoopback = 0x1;
+constexpr int kEndOfSavefile = -2;
+
 struct Pcap {
   const char* (*lib_version)();
   void* (*open_dead)(int, int);
   void* (*open_live)(const char*, int, int, int, char*);
+  void* (*open_offline)(const char*, char*);
+  int (*datalink)(void*);
   int (*compile)(void*, BpfProgram*, const char*, int, uint32_t);
   void (*freecode)(BpfProgram*);
   char* (*geterr)(void*);
   void (*close)(void*);
+  int (*next_ex)(void*, PacketHeader**, const unsigned char**);
   void* (*dump_open)(void*, const char*);
   void (*dump)(unsigned char*, const PacketHeader*, const unsigned char*);
   int (*dump_flush)(void*);
   void (*dump_close)(void*);
+  int (*findalldevs)(Device**, char*);
+  void (*freealldevs)(Device*);
 };
 
 constexpr uint32_t kNetmaskUnknown = 0xFFFFFFFF;
 constexpr size_t kErrorBufferSize = 256;
-constexpr char kLocalPrefix[] = "rpcap://";
 
 HMODULE load_wpcap() {
   // A capture library installed in its own folder of the system directory comes first; the
@@ -74,6 +92,11 @@ const Pcap& pcap(const char* feature) {
     bool complete = resolve(module, "pcap_lib_version", functions.lib_version) &&
                     resolve(module, "pcap_open_dead", functions.open_dead) &&
                     resolve(module, "pcap_open_live", functions.open_live) &&
+                    resolve(module, "pcap_open_offline", functions.open_offline) &&
+                    resolve(module, "pcap_datalink", functions.datalink) &&
+                    resolve(module, "pcap_next_ex", functions.next_ex) &&
+                    resolve(module, "pcap_findalldevs", functions.findalldevs) &&
+                    resolve(module, "pcap_freealldevs", functions.freealldevs) &&
                     resolve(module, "pcap_compile", functions.compile) &&
                     resolve(module, "pcap_freecode", functions.freecode) &&
                     resolve(module, "pcap_geterr", functions.geterr) &&
@@ -94,21 +117,29 @@ bool has_dead_handles(const Pcap& functions) {
   return version.starts_with("Npcap version ") || version.starts_with("WinPcap version ");
 }
 
-// A dead handle, or one opened on `adapter` where dead handles are missing.
+std::string device_of(const std::string& adapter) {
+  return adapter.starts_with(kAdapterSourcePrefix)
+             ? adapter.substr(std::strlen(kAdapterSourcePrefix))
+             : adapter;
+}
+
+// A dead handle of `link_type`, or one opened on `adapter` where dead handles are missing (its
+// link type is then the adapter's own, which is what was asked for).
 struct ReferenceHandle {
-  ReferenceHandle(const char* feature, const std::string& adapter)
+  ReferenceHandle(const char* feature, int link_type, uint32_t snapshot_length,
+                  const std::string& adapter)
       : functions(pcap(feature)), native(has_dead_handles(functions)) {
     if (native) {
-      handle = functions.open_dead(kLinkTypeEthernet, kSnapshotLength);
+      handle = functions.open_dead(link_type, static_cast<int>(snapshot_length));
       if (!handle) throw PcapToolError("the capture library gives no dead handle");
       return;
     }
-    if (!adapter.starts_with(kLocalPrefix))
+    if (adapter.starts_with("file://") || adapter.empty())
       throw PcapToolError(std::string(feature) +
                           " needs an adapter (-i) with this capture library");
     char error[kErrorBufferSize] = "";
-    std::string device = adapter.substr(std::strlen(kLocalPrefix));
-    handle = functions.open_live(device.c_str(), kSnapshotLength, 0, 1, error);
+    handle = functions.open_live(device_of(adapter).c_str(), static_cast<int>(snapshot_length), 0,
+                                 1, error);
     if (!handle) throw PcapToolError(std::string("cannot open ") + adapter + ": " + error);
   }
   ~ReferenceHandle() { functions.close(handle); }
@@ -120,10 +151,44 @@ struct ReferenceHandle {
   void* handle = nullptr;
 };
 
+constexpr uint32_t kFilterSnapshotLength = 262144;
+constexpr int kProbeSnapshotLength = 128;
+
 }  // namespace
 
-std::vector<uint8_t> compile_filter(const std::string& expression, const std::string& adapter) {
-  ReferenceHandle reference("filtering", adapter);
+std::string capture_library_version() {
+  return pcap("the capture library").lib_version();
+}
+
+int adapter_link_type(const std::string& adapter) {
+  const Pcap& functions = pcap("learning the link type");
+  char error[kErrorBufferSize] = "";
+  void* probe = functions.open_live(device_of(adapter).c_str(), kProbeSnapshotLength, 0, 1, error);
+  if (!probe) throw PcapToolError("cannot learn the link type of " + adapter + ": " + error);
+  int link_type = functions.datalink(probe);
+  functions.close(probe);
+  return link_type;
+}
+
+std::map<std::string, std::string> adapter_states() {
+  std::map<std::string, std::string> states;
+  const Pcap& functions = pcap("listing adapters");
+  char error[kErrorBufferSize] = "";
+  Device* devices = nullptr;
+  if (functions.findalldevs(&devices, error) != 0) return states;
+  for (Device* device = devices; device; device = device->next) {
+    std::string text = device->flags & kDeviceUp ? "Up" : "Down";
+    if (device->flags & kDeviceRunning) text += ", Running";
+    if (device->flags & kDeviceLoopback) text += ", Loopback";
+    states[device->name] = text;
+  }
+  functions.freealldevs(devices);
+  return states;
+}
+
+std::vector<uint8_t> compile_filter(const std::string& expression, int link_type,
+                                    const std::string& adapter) {
+  ReferenceHandle reference("filtering", link_type, kFilterSnapshotLength, adapter);
   BpfProgram program{};
   if (reference.functions.compile(reference.handle, &program, expression.c_str(), 1,
                                   kNetmaskUnknown) != 0)
@@ -138,27 +203,80 @@ struct SavefileWriter::State {
   const Pcap& functions;
   bool native;
   void* dumper;
+  uint32_t snapshot_length;
+  std::string path;
 };
 
 // The reference handle only lends its link type and snapshot length to the new file.
-SavefileWriter::SavefileWriter(const std::string& path, const std::string& adapter) {
-  ReferenceHandle reference("writing savefiles", adapter);
+SavefileWriter::SavefileWriter(const std::string& path, int link_type, uint32_t snapshot_length,
+                               const std::string& adapter) {
+  ReferenceHandle reference("writing savefiles", link_type, snapshot_length, adapter);
   void* dumper = reference.functions.dump_open(reference.handle, path.c_str());
   if (!dumper)
     throw PcapToolError(std::string("cannot create savefile: ") +
                         reference.functions.geterr(reference.handle));
-  state_.reset(new State{reference.functions, reference.native, dumper});
+  state_.reset(new State{reference.functions, reference.native, dumper, snapshot_length,
+                         path == "-" ? "standard output" : path});
 }
 
 SavefileWriter::~SavefileWriter() {
-  if (state_->native) state_->functions.dump_close(state_->dumper);
+  if (state_->native && state_->dumper) state_->functions.dump_close(state_->dumper);
 }
 
 void SavefileWriter::write(int64_t timestamp, std::span<const uint8_t> data, uint32_t wire_length) {
-  PacketHeader header{static_cast<long>(timestamp / 10'000'000),
-                      static_cast<long>(timestamp % 10'000'000 / 10),
-                      static_cast<uint32_t>(data.size()), wire_length};
+  PacketHeader header{
+      static_cast<long>(timestamp / 10'000'000), static_cast<long>(timestamp % 10'000'000 / 10),
+      static_cast<uint32_t>(std::min<size_t>(data.size(), state_->snapshot_length)), wire_length};
   state_->functions.dump(static_cast<unsigned char*>(state_->dumper), &header, data.data());
+}
+
+void SavefileWriter::finish() {
+  if (!state_->native || !state_->dumper) return;  // the process's end closes it
+  bool failed = state_->functions.dump_flush(state_->dumper) != 0;
+  state_->functions.dump_close(state_->dumper);
+  state_->dumper = nullptr;
+  if (failed) throw PcapToolError("cannot write to " + state_->path);
+}
+
+struct SavefileFrames::State {
+  const Pcap& functions;
+  std::string path;
+  void* handle;
+  uint64_t frames = 0;
+};
+
+SavefileFrames::SavefileFrames(const std::string& path) {
+  const Pcap& functions = pcap("reading savefiles");
+  if (!has_dead_handles(functions))
+    throw PcapToolError("cannot read savefile " + path + ": this capture library (" +
+                        functions.lib_version() + ") reads no savefiles");
+  char error[kErrorBufferSize] = "";
+  void* handle = functions.open_offline(path.c_str(), error);
+  if (!handle) throw PcapToolError("cannot read savefile " + path + ": " + error);
+  state_.reset(new State{functions, path, handle});
+}
+
+SavefileFrames::~SavefileFrames() {
+  state_->functions.close(state_->handle);
+}
+
+int SavefileFrames::link_type() const {
+  return state_->functions.datalink(state_->handle);
+}
+
+std::optional<SavedFrame> SavefileFrames::next() {
+  PacketHeader* header = nullptr;
+  const unsigned char* data = nullptr;
+  int result = state_->functions.next_ex(state_->handle, &header, &data);
+  if (result == kEndOfSavefile) return std::nullopt;
+  if (result != 1)
+    throw SavefileDamage(state_->path + " is damaged after frame " +
+                         std::to_string(state_->frames) + ": " +
+                         state_->functions.geterr(state_->handle));
+  ++state_->frames;
+  return SavedFrame{int64_t(header->seconds) * 10'000'000 + int64_t(header->microseconds) * 10,
+                    header->wire_length,
+                    {data, header->captured_length}};
 }
 
 }  // namespace pkdv_capture

@@ -13,6 +13,9 @@ void wait_alertable(uint32_t milliseconds);
 void catch_interrupts();
 bool interrupted();
 
+// Whether standard error is a terminal (a person watches it).
+bool stderr_is_terminal();
+
 // The folder of the running executable, or an empty path when it cannot be found.
 std::filesystem::path executable_directory();
 

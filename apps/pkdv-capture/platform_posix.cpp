@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <csignal>
 #include <system_error>
 
@@ -29,6 +31,10 @@ void catch_interrupts() {
 
 bool interrupted() {
   return interrupt_seen != 0;
+}
+
+bool stderr_is_terminal() {
+  return isatty(STDERR_FILENO) == 1;
 }
 
 std::filesystem::path executable_directory() {

@@ -1,4 +1,7 @@
+#include <io.h>
 #include <windows.h>
+
+#include <cstdio>
 
 #include <atomic>
 
@@ -28,6 +31,10 @@ void catch_interrupts() {
 
 bool interrupted() {
   return interrupt_seen;
+}
+
+bool stderr_is_terminal() {
+  return _isatty(_fileno(stderr)) != 0;
 }
 
 std::filesystem::path executable_directory() {

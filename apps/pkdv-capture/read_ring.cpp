@@ -1,12 +1,18 @@
 #include "read_ring.h"
 
+#include <new>
+
+#include "adapter.h"
 #include "platform.h"
 
 namespace pkdv_capture {
 
 struct ReadRing::Slot {
+  // The data area is left uninitialised: only the pages a frame is written into are touched,
+  // so a thousand reads cost memory for the frames they hold, not for 64 KiB each.
   explicit Slot(ReadRing& owner)
-      : ring(owner), storage(new uint8_t[PKDV_PACKET_BUFFER_HEADER_SIZE + kCapacity]()) {
+      : ring(owner), storage(new uint8_t[PKDV_PACKET_BUFFER_HEADER_SIZE + kCapacity]) {
+    *buffer() = PacketBuffer{};
     buffer()->capacity = kCapacity;
   }
   PacketBuffer* buffer() { return reinterpret_cast<PacketBuffer*>(storage.get()); }
@@ -14,6 +20,7 @@ struct ReadRing::Slot {
   ReadRing& ring;
   std::unique_ptr<uint8_t[]> storage;
   uint32_t transferred = 0;
+  uint64_t posted_in_wait = 0;
   bool outstanding = false;
 };
 
@@ -21,7 +28,12 @@ ReadRing::ReadRing(AdapterHandle adapter, Settings settings, FrameHandler handle
     : adapter_(adapter), settings_(settings), handler_(std::move(handler)) {
   uint64_t reads = settings.reads;
   if (settings.count != 0 && settings.count < reads) reads = settings.count;
-  for (uint64_t i = 0; i < reads; ++i) slots_.push_back(std::make_unique<Slot>(*this));
+  try {
+    for (uint64_t i = 0; i < reads; ++i) slots_.push_back(std::make_unique<Slot>(*this));
+  } catch (const std::bad_alloc&) {
+    throw AdapterError("not enough memory for " + std::to_string(reads) +
+                       " reads of 64 KiB: lower --reads");
+  }
 }
 
 ReadRing::~ReadRing() {
@@ -39,8 +51,16 @@ void ReadRing::post(Slot& slot) {
     return;
   }
   slot.outstanding = true;
+  slot.posted_in_wait = wait_number_;
   ++outstanding_;
   ++posted_;
+}
+
+void ReadRing::wait(uint32_t milliseconds) {
+  ++wait_number_;
+  earlier_left_ = outstanding_;
+  counted_this_wait_ = false;
+  wait_alertable(milliseconds);
 }
 
 void PKDV_CALLBACK ReadRing::on_read(uint32_t status, uint32_t, uintptr_t context) {
@@ -52,19 +72,33 @@ void ReadRing::complete(Slot& slot, uint32_t status) {
   slot.outstanding = false;
   --outstanding_;
   if (ended_) return;  // filled before the run ended; nobody wants it now
+  // The last of the reads outstanding when this wait began: the pass took them all.
+  const bool took_all =
+      slot.posted_in_wait < wait_number_ && earlier_left_ > 0 && --earlier_left_ == 0;
   if (status == NDIS_STATUS_FAILURE) {
     // The end of a savefile shows as a failed read; on a live adapter it is a capture error.
     if (!settings_.savefile) handler_(*slot.buffer());
+    source_ended_ = settings_.savefile;
     end(!settings_.savefile);
     return;
   }
   ++received_;
-  handler_(*slot.buffer());
+  if (!handler_(*slot.buffer())) {
+    end(false);
+    return;
+  }
   if (settings_.count != 0 && received_ >= settings_.count) {
     end(false);
     return;
   }
-  if (settings_.count == 0 || posted_ < settings_.count) post(slot);
+  if (settings_.count != 0 && posted_ >= settings_.count) return;  // the last reads are out
+  // Counted only while reads are being replaced: at the end of a count the reads run out on
+  // purpose.
+  if (took_all && !counted_this_wait_) {
+    counted_this_wait_ = true;
+    ++ran_out_;
+  }
+  post(slot);
 }
 
 void ReadRing::end(bool failed) {

@@ -16,16 +16,17 @@ class ReadRing {
   // Data area of each buffer: the library's snapshot length.
   static constexpr uint32_t kCapacity = 65536;
 
-  using FrameHandler = std::function<void(const PacketBuffer&)>;
+  // Sees a frame (or a failed read); returns false to end the run.
+  using FrameHandler = std::function<bool(const PacketBuffer&)>;
 
   struct Settings {
-    uint32_t reads = 8;     // reads kept outstanding
+    uint32_t reads = 1024;  // reads kept outstanding
     uint64_t count = 0;     // frames to receive; 0: no limit
     bool savefile = false;  // a failed read then means the end of the savefile, not an error
   };
 
   // `handler` sees every frame handed back while the run goes on, and a failed read of a live
-  // adapter, in this thread, during wait_alertable().
+  // adapter, in this thread, during wait(). Throws AdapterError when the buffers cannot be had.
   ReadRing(AdapterHandle adapter, Settings settings, FrameHandler handler);
   ~ReadRing();
   ReadRing(const ReadRing&) = delete;
@@ -33,10 +34,18 @@ class ReadRing {
 
   // Posts the first reads (never more than `count`).
   void start();
-  // The count was reached, the source failed or ended, or no read could be posted.
+  // Waits alertably up to `milliseconds`, letting the reads come back.
+  void wait(uint32_t milliseconds);
+  // The count was reached, the source failed or ended, the handler ended the run, or no read
+  // could be posted.
   bool finished() const { return ended_; }
   // A live adapter reported a capture error, or the library refused to queue a read.
   bool failed() const { return failed_; }
+  // The source ended by itself (a savefile's last frame was read).
+  bool source_ended() const { return source_ended_; }
+  // How many waits saw every read that was outstanding when they began come back: the library
+  // had more frames than reads, and the rest waited (or was dropped by the kernel).
+  uint64_t ran_out() const { return ran_out_; }
   // Takes back every read still pending and lets reads already filled come back; their frames
   // are dropped. Call before the adapter is closed.
   void stop();
@@ -56,8 +65,13 @@ class ReadRing {
   uint64_t posted_ = 0;
   uint64_t received_ = 0;
   uint32_t outstanding_ = 0;
+  uint64_t wait_number_ = 0;   // of the wait in progress, from 1
+  uint32_t earlier_left_ = 0;  // reads posted before this wait and not yet back
+  bool counted_this_wait_ = false;
+  uint64_t ran_out_ = 0;
   bool ended_ = false;
   bool failed_ = false;
+  bool source_ended_ = false;
 };
 
 }  // namespace pkdv_capture

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Compares the frames of two pcap savefiles: same count, same bytes, same order.
+"""Compares the frames of two pcap savefiles: same link type, same count, same bytes, same
+order.
 
 Usage: compare_savefiles.py [--times] [--first N] ACTUAL EXPECTED
   --times    capture times and wire lengths must match too
@@ -21,6 +22,7 @@ def frames(path):
     if order is None:
         sys.exit("%s: not a pcap savefile (magic 0x%08x)" % (path, magic))
     nanoseconds = magic in (0xA1B23C4D, 0x4D3CB2A1)
+    link_type = struct.unpack(order + "I", data[20:24])[0] & 0x0FFFFFFF
     result, offset = [], 24
     while offset + 16 <= len(data):
         seconds, fraction, captured, wire = struct.unpack(order + "IIII", data[offset:offset + 16])
@@ -29,7 +31,7 @@ def frames(path):
         offset += 16 + captured
     if offset != len(data):
         sys.exit("%s: the last record is cut short" % path)
-    return result
+    return link_type, result
 
 
 def main():
@@ -39,7 +41,10 @@ def main():
     parser.add_argument("actual")
     parser.add_argument("expected")
     args = parser.parse_args()
-    actual, expected = frames(args.actual), frames(args.expected)
+    (actual_type, actual), (expected_type, expected) = frames(args.actual), frames(args.expected)
+    if actual_type != expected_type:
+        print("link type %d against %d" % (actual_type, expected_type))
+        return 1
     if args.first is not None:
         expected = expected[:args.first]
     for index, (got, want) in enumerate(zip(actual, expected), start=1):

@@ -36,13 +36,13 @@ TEST(AddressText, MacAndIpv4) {
   EXPECT_EQ(ipv4_text(ip), "255.0.2.10");
 }
 
-TEST(UtcTimeText, HundredNanosecondTicksToMicroseconds) {
-  EXPECT_EQ(utc_time_text(0), "1970-01-01 00:00:00.000000");
-  EXPECT_EQ(utc_time_text(10'000'050), "1970-01-01 00:00:01.000005");
-  EXPECT_EQ(utc_time_text(17'145'648'000'246'769), "2024-05-01 12:00:00.024676");  // 9 dropped
-  EXPECT_EQ(utc_time_text(17'091'647'999'999'990), "2024-02-28 23:59:59.999999");
-  EXPECT_EQ(utc_time_text(17'091'648'000'000'000), "2024-02-29 00:00:00.000000");
-  EXPECT_EQ(utc_time_text(-10), "1969-12-31 23:59:59.999999");
+TEST(TimeText, HundredNanosecondTicksToMicroseconds) {
+  EXPECT_EQ(time_text(0, true), "1970-01-01 00:00:00.000000");
+  EXPECT_EQ(time_text(10'000'050, true), "1970-01-01 00:00:01.000005");
+  EXPECT_EQ(time_text(17'145'648'000'246'769, true), "2024-05-01 12:00:00.024676");  // 9 dropped
+  EXPECT_EQ(time_text(17'091'647'999'999'990, true), "2024-02-28 23:59:59.999999");
+  EXPECT_EQ(time_text(17'091'648'000'000'000, true), "2024-02-29 00:00:00.000000");
+  EXPECT_EQ(time_text(-10, true), "1969-12-31 23:59:59.999999");
 }
 
 TEST(StatusName, NamedCodesAndOthers) {
@@ -74,9 +74,27 @@ TEST(FrameLine, SuccessCarriesTheSummary) {
   b.captured_length = b.wire_length = 20;
   uint8_t frame[20] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 2, 0, 0, 0, 0, 1, 0x88, 0xb5};
   std::copy(std::begin(frame), std::end(frame), b.data);
-  EXPECT_EQ(frame_line(b),
+  LineFormat format{.utc = true};
+  EXPECT_EQ(frame_line(b, format),
+            "    42 2024-05-01 12:00:00.024676    20/20    ethertype 0x88b5 len 6");
+  format.link_header = format.status = true;
+  EXPECT_EQ(frame_line(b, format),
             "    42 2024-05-01 12:00:00.024676    20/20    NDIS_STATUS_SUCCESS "
             "02:00:00:00:00:01 > ff:ff:ff:ff:ff:ff, ethertype 0x88b5 len 6");
+  format.link_type = 147;
+  EXPECT_EQ(frame_line(b, format),
+            "    42 2024-05-01 12:00:00.024676    20/20    NDIS_STATUS_SUCCESS link type 147, "
+            "length 20");
+}
+
+TEST(HexDump, SixteenBytesALineWithOrWithoutText) {
+  const uint8_t bytes[18] = {'p', 'k', 'd', 'v', 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 0x7f, 'A'};
+  EXPECT_EQ(hex_dump(bytes, false),
+            "\t0x0000:  706b 6476 0001 0203 0405 0607 0809 0a0b\n"
+            "\t0x0010:  7f41\n");
+  EXPECT_EQ(hex_dump(bytes, true),
+            "\t0x0000:  706b 6476 0001 0203 0405 0607 0809 0a0b  pkdv............\n"
+            "\t0x0010:  7f41                                     .A\n");
 }
 
 TEST(FrameLine, OtherStatusesHaveNoSummary) {
@@ -85,7 +103,7 @@ TEST(FrameLine, OtherStatusesHaveNoSummary) {
   b.status = NDIS_STATUS_INVALID_LENGTH;
   b.sequence = 7;
   b.captured_length = b.wire_length = 1514;  // larger than the data area, which holds nothing
-  EXPECT_EQ(frame_line(b),
+  EXPECT_EQ(frame_line(b, {.utc = true}),
             "     7 1970-01-01 00:00:00.000000  1514/1514  NDIS_STATUS_INVALID_LENGTH");
 }
 
@@ -95,7 +113,7 @@ TEST(FrameLine, FailureShowsNoStaleFields) {
   b.sequence = 9, b.timestamp = 10'000'000,
   b.captured_length = b.wire_length = 60;  // earlier frame
   b.status = NDIS_STATUS_FAILURE;
-  EXPECT_EQ(frame_line(b), "     - -                                    - NDIS_STATUS_FAILURE");
+  EXPECT_EQ(frame_line(b, {}), "     - -                                    - NDIS_STATUS_FAILURE");
 }
 
 TEST(RunTally, CountsFramesBytesAndStatuses) {
@@ -111,12 +129,17 @@ TEST(RunTally, CountsFramesBytesAndStatuses) {
   tally.add(b);
   EXPECT_EQ(tally.frames, 3u);
   EXPECT_EQ(tally.bytes, 2200u);
-  EXPECT_EQ(summary_text(tally, 2.0),
-            "3 frames, 2200 bytes in 2.000 s (1.5 frames/s)\n"
-            "NDIS_STATUS_SUCCESS 2\n"
-            "NDIS_STATUS_FAILURE 1\n"
-            "NDIS_STATUS_INVALID_LENGTH 1\n");
-  EXPECT_EQ(summary_text(RunTally{}, 0.0), "0 frames, 0 bytes in 0.000 s (0.0 frames/s)\n");
+  EXPECT_EQ(summary_text(tally, 2.0, std::nullopt),
+            "3 packets captured\n2200 bytes in 2.000 s (1.5 packets/s)\n"
+            "1 reads NDIS_STATUS_FAILURE\n"
+            "1 reads NDIS_STATUS_INVALID_LENGTH\n");
+  EXPECT_EQ(summary_text(RunTally{}, 0.0, ReadsRanOut{0, 1024}),
+            "0 packets captured\n0 bytes in 0.000 s (0.0 packets/s)\n"
+            "reads ran out 0 times (1024 reads: up to 10240 packets/s)\n");
+  EXPECT_EQ(summary_text(RunTally{}, 1.0, ReadsRanOut{3, 8}),
+            "0 packets captured\n0 bytes in 1.000 s (0.0 packets/s)\n"
+            "reads ran out 3 times: raise --reads (8 reads: up to 80 packets/s); frames may have "
+            "waited or been dropped\n");
 }
 
 TEST(OidAnswer, EachQueryIsDecoded) {
