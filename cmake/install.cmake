@@ -6,6 +6,7 @@
 #   lib/cmake/pkdv/   config, version file, target pkdv::pkdv
 #   lib/pkgconfig/pkdv.pc                                 (Linux)
 #   bin/pkdv-capture[.exe], share/pkdv/                   the sample client and its data
+#   share/doc/pkdv/api.md, share/doc/pkdv/LICENSE         the interface's guide, the licence
 #
 # The directories are fixed rather than taken from GNUInstallDirs so that the
 # tree has the same shape whatever the prefix or the distribution.
@@ -22,6 +23,8 @@ install(TARGETS pkdv EXPORT pkdvTargets
   LIBRARY DESTINATION lib
   ARCHIVE DESTINATION lib)
 install(FILES ${PROJECT_SOURCE_DIR}/include/pkdv.h DESTINATION include)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/api.md ${PROJECT_SOURCE_DIR}/LICENSE
+  DESTINATION share/doc/pkdv)
 if(WIN32)
   # Lets MSVC users make their own import library (lib /def:pkdv.def).
   install(FILES ${PROJECT_SOURCE_DIR}/src/pkdv.def DESTINATION lib)

@@ -5,8 +5,10 @@
  * list adapters, open and close them, install BPF filters, send frames, pass
  * NDIS OID queries and sets to the adapter, and post asynchronous one-frame
  * reads whose completion routines run later in the posting thread while it
- * waits alertably. docs/api.md in the source tree
- * follows a read from post to routine, with an example for Windows and POSIX.
+ * waits alertably. share/doc/pkdv/api.md (docs/api.md
+ * in the source tree) follows a read from post to routine, with an example for
+ * Windows and POSIX. MIT licence: share/doc/pkdv/LICENSE (LICENSE in the
+ * source tree).
  *
  * Threads: every function may be called from any thread. Enumeration is
  * shared by the whole process: two threads enumerating at once take turns

@@ -31,7 +31,7 @@ cmake --install "$BUILD_DIR" --prefix "$prefix" >"$WORK_DIR/install.log" ||
 # The tree holds exactly the SDK: anything else (a test library, a static
 # archive of the core) would be shipped to users.
 expected=(include/pkdv.h lib/cmake/pkdv/pkdvConfig.cmake lib/cmake/pkdv/pkdvConfigVersion.cmake
-  lib/cmake/pkdv/pkdvTargets.cmake)
+  lib/cmake/pkdv/pkdvTargets.cmake share/doc/pkdv/api.md share/doc/pkdv/LICENSE)
 major=${VERSION%%.*}
 if [[ $SYSTEM == linux ]]; then
   expected+=(lib/libpkdv.so "lib/libpkdv.so.$major" "lib/libpkdv.so.$VERSION" lib/pkgconfig/pkdv.pc)
@@ -47,6 +47,8 @@ wanted=$(printf '%s\n' "${expected[@]}" | sort)
   fail "installed files differ from the SDK layout:"$'\n'"$(diff <(echo "$wanted") <(echo "$actual"))"
 ls "$prefix"/lib/cmake/pkdv/pkdvTargets-*.cmake >/dev/null || fail "no per-configuration target file"
 cmp -s "$prefix/include/pkdv.h" "$SOURCE_DIR/include/pkdv.h" || fail "installed pkdv.h differs"
+cmp -s "$prefix/share/doc/pkdv/LICENSE" "$SOURCE_DIR/LICENSE" || fail "installed LICENSE differs"
+grep -q "share/doc/pkdv/api.md" "$prefix/include/pkdv.h" || fail "pkdv.h does not point to the docs"
 grep -q "PACKAGE_VERSION \"$VERSION\"" "$prefix/lib/cmake/pkdv/pkdvConfigVersion.cmake" ||
   fail "CMake version file does not say $VERSION"
 
