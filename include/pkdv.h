@@ -238,14 +238,16 @@ typedef void(PKDV_CALLBACK* PKDV_COMPLETION_ROUTINE_95)(uintptr_t context);
  *    21  ERROR_NOT_READY            the adapter is not up
  *    31  ERROR_GEN_FAILURE          the capture library refused for another reason
  *    50  ERROR_NOT_SUPPORTED        a remote source ("rpcap://HOST/...") or
- *                                   another scheme
+ *                                   another scheme; (Windows) a savefile with
+ *                                   a capture library that opens none
  *    55  ERROR_DEV_NOT_EXIST        no adapter of that name
  *    87  ERROR_INVALID_PARAMETER    `name` is NULL
  *     8  ERROR_NOT_ENOUGH_MEMORY    no memory
  *   126  ERROR_MOD_NOT_FOUND        (Windows) no capture library installed
  *  1392  ERROR_FILE_CORRUPT         a savefile whose header is damaged or cut short
  * The capture library explains itself in words; on Windows the code is read
- * from them, so a library that words a reason in a way we do not know gives 31.
+ * from them and from the name itself (is the file there, is the adapter
+ * listed), so a reason that neither tells gives 31.
  * Frames are captured with a snapshot length of 65536, not in promiscuous
  * mode. No routine is involved. */
 typedef AdapterHandle PKDV_CALL PKDV_OPEN_ADAPTER_A_FUNC(char* name);

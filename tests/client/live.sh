@@ -155,12 +155,15 @@ fi
 
 # 3. No silent loss: the sample three times at 1,000 frames/s, all taken with the default
 # reads; with two reads the summary says they ran out.
-client -i "$adapter" -c $((3 * sample_frames)) -q >"$work/fast.out" 2>&1 &
+# (Linux: Wine's capture library keeps only a few milliseconds of traffic between polls.)
+$wine || client -i "$adapter" -c $((3 * sample_frames)) -q >"$work/fast.out" 2>&1 &
 client_pid=$!
-wait_for_capturers pkdv0 0 1 && replay --pps=1000 --loop=3
+$wine || { wait_for_capturers pkdv0 0 1 && replay --pps=1000 --loop=3; }
 wait "$client_pid"
 client_status=$?
-if [[ $client_status == 0 ]] && grep -q "^$((3 * sample_frames)) packets captured" "$work/fast.out" &&
+if $wine; then
+  echo "skipped under Wine: 1,000 frames/s"
+elif [[ $client_status == 0 ]] && grep -q "^$((3 * sample_frames)) packets captured" "$work/fast.out" &&
   grep -q "^reads ran out 0 times (1024 reads: up to 10240 packets/s)" "$work/fast.out"; then
   pass "$((3 * sample_frames)) frames at 1,000 frames/s: every one, reads never ran out"
 else

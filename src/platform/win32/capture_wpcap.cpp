@@ -1,5 +1,9 @@
 // The capture unit on Windows: wpcap.dll, loaded on first use.
+#include <windows.h>
+
 #include <cstdio>
+#include <string>
+#include <string_view>
 
 #include "platform/capture.h"
 #include "platform/capture_failure.h"
@@ -24,6 +28,48 @@ void report_missing_library(char* error) {
   std::snprintf(error, kErrorBufferSize, "%s", wpcap::load_failure());
 }
 
+constexpr char kAdapterPrefix[] = "rpcap://";
+constexpr char kFilePrefix[] = "file://";
+
+// Whether the capture library lists `source` among the local adapters (with
+// or without "rpcap://").
+bool is_listed(const wpcap::Library* l, std::string_view source) {
+  if (source.starts_with(kAdapterPrefix)) source.remove_prefix(sizeof kAdapterPrefix - 1);
+  char error[wpcap::kErrorBufferSize] = "";
+  wpcap::pcap_if_t* devices = nullptr;
+  if (l->findalldevs_ex(kAdapterPrefix, nullptr, &devices, error) != 0) return true;  // unknown
+  bool listed = false;
+  for (const wpcap::pcap_if_t* d = devices; d && !listed; d = d->next) {
+    std::string_view name = d->name ? d->name : "";
+    if (name.starts_with(kAdapterPrefix)) name.remove_prefix(sizeof kAdapterPrefix - 1);
+    listed = name == source;
+  }
+  l->freealldevs(devices);
+  return listed;
+}
+
+// Why an open failed. Some capture libraries (Wine's) give one text for every
+// failure; then the source itself tells what it can: a remote host, a file
+// that is not there or cannot be opened at all, an adapter that is not listed.
+std::uint32_t open_failure_code(const wpcap::Library* l, const char* source, const char* error) {
+  const std::uint32_t from_text = failure_code_from_text(error);
+  if (from_text != sys::kErrorGenFailure) return from_text;
+  std::string_view text = source;
+  if (text.starts_with(kFilePrefix)) {
+    std::string path(text.substr(sizeof kFilePrefix - 1));
+    // A file that is there but refused without a word: a capture library that
+    // opens no savefiles.
+    return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES ? sys::kErrorFileNotFound
+                                                                       : sys::kErrorNotSupported;
+  }
+  if (text.find("://") != std::string_view::npos && !text.starts_with(kAdapterPrefix))
+    return sys::kErrorNotSupported;
+  if (text.starts_with(kAdapterPrefix) &&
+      text.substr(sizeof kAdapterPrefix - 1).find('/') != std::string_view::npos)
+    return sys::kErrorNotSupported;  // rpcap://HOST/ADAPTER
+  return is_listed(l, text) ? from_text : sys::kErrorDevNotExist;
+}
+
 }  // namespace
 
 Handle* open(const char* source, int snapshot_length, int flags, int read_timeout_ms, char* error) {
@@ -35,8 +81,7 @@ Handle* open(const char* source, int snapshot_length, int flags, int read_timeou
   }
   wpcap::pcap_t* p = l->open(source, snapshot_length, flags, read_timeout_ms, nullptr, error);
   if (!p) {
-    // The capture library tells why only in words.
-    sys::set_last_error(failure_code_from_text(error));
+    sys::set_last_error(open_failure_code(l, source, error));
     return nullptr;
   }
   if (!l->honours_read_timeout && l->setnonblock) {
