@@ -1,16 +1,13 @@
 #include "engine/allocation.h"
 
-#include <atomic>
 #include <new>
 
 #include "engine/thread_table.h"
+#include "test_hooks.h"
 
 namespace pkdv::engine {
 
 namespace {
-
-std::atomic<int> allocations_until_failure{0};
-std::atomic<long> live{0};
 
 // Enough for every read of a busy pass to be posted again without the heap,
 // small enough to keep no more than a few hundred KiB.
@@ -19,26 +16,18 @@ constexpr int kMostKeptRequests = 4096;
 ReadRequest* kept_requests = nullptr;
 int kept_count = 0;
 
-bool this_allocation_fails() {
-  int left = allocations_until_failure.load(std::memory_order_relaxed);
-  while (left > 0) {
-    if (allocations_until_failure.compare_exchange_weak(left, left - 1)) return left == 1;
-  }
-  return false;
-}
-
 template <typename T>
 T* allocate() {
-  if (this_allocation_fails()) return nullptr;
+  if (test_hooks::allocation_fails()) return nullptr;
   T* object = new (std::nothrow) T{};
-  if (object) live.fetch_add(1, std::memory_order_relaxed);
+  if (object) test_hooks::allocation_made();
   return object;
 }
 
 template <typename T>
 void release(T* object) {
   if (!object) return;
-  live.fetch_sub(1, std::memory_order_relaxed);
+  test_hooks::allocation_released();
   delete object;
 }
 
@@ -49,11 +38,11 @@ ReadRequest* new_request() {
   if (!request) return allocate<ReadRequest>();
   // Counted as an allocation all the same, so a test's chosen failure hits the
   // same call whether or not a request was kept.
-  if (this_allocation_fails()) return nullptr;
+  if (test_hooks::allocation_fails()) return nullptr;
   kept_requests = request->next;
   --kept_count;
   *request = ReadRequest{};
-  live.fetch_add(1, std::memory_order_relaxed);
+  test_hooks::allocation_made();
   return request;
 }
 
@@ -63,7 +52,7 @@ void free_request(ReadRequest* request) {
     release(request);
     return;
   }
-  live.fetch_sub(1, std::memory_order_relaxed);
+  test_hooks::allocation_released();
   request->next = kept_requests;
   kept_requests = request;
   ++kept_count;
@@ -87,13 +76,6 @@ ThreadRecord* new_record() {
 }
 void free_record(ThreadRecord* record) {
   release(record);
-}
-
-void fail_allocation_after(int n) {
-  allocations_until_failure.store(n);
-}
-long live_allocations() {
-  return live.load();
 }
 
 }  // namespace pkdv::engine

@@ -1,5 +1,6 @@
-// The engine's allocations, in one place so that tests can make the Nth one
-// fail and check that nothing is written through a missing object.
+// The engine's allocations, in one place so that test builds can make the
+// Nth one fail and check that nothing is written through a missing object
+// (tests/hooks/test_hooks.h).
 #pragma once
 
 #include <cstddef>
@@ -22,11 +23,5 @@ void drop_kept_requests();
 void forget_kept_requests_after_fork();
 ThreadRecord* new_record();
 void free_record(ThreadRecord* record);
-
-// Test hook: the allocation numbered `n` from now (1 = the next one) fails;
-// 0 turns failures off. Not exported from the library.
-void fail_allocation_after(int n);
-// Requests and records currently allocated, for leak accounting in tests.
-long live_allocations();
 
 }  // namespace pkdv::engine

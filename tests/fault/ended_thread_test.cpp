@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "engine/allocation.h"
+#include "test_hooks.h"
 #include "engine/thread_table.h"
 #include "engine_fixture.h"
 

@@ -18,7 +18,7 @@
 #include <stdexcept>
 
 #include "doubles/command_thread.h"
-#include "engine/allocation.h"
+#include "test_hooks.h"
 #include "engine/engine.h"
 #include "engine/thread_table.h"
 #include "engine_fixture.h"

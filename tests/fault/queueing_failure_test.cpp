@@ -2,7 +2,7 @@
 // take the call): the token is given back, and every later pass offers the
 // delivery again until it is queued, without waiting for another frame.
 #include "engine_fixture.h"
-#include "queue_hook.h"
+#include "test_hooks.h"
 
 namespace pkdv::testing {
 namespace {

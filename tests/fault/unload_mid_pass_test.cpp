@@ -7,7 +7,7 @@
 #include <future>
 #include <thread>
 
-#include "engine/allocation.h"
+#include "test_hooks.h"
 #include "engine/thread_table.h"
 #include "engine_fixture.h"
 #include "module/module.h"

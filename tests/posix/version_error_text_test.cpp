@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "platform/platform.h"
-#include "version_hook.h"
+#include "test_hooks.h"
 
 namespace pkdv::sys {
 namespace {

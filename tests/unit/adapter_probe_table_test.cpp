@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "adapter_fixture.h"
-#include "version_hook.h"
+#include "test_hooks.h"
 
 namespace pkdv::testing {
 namespace {

@@ -1,6 +1,6 @@
 // Taking posted reads back, and the record states that posting and
 // cancelling lead to.
-#include "engine/allocation.h"
+#include "test_hooks.h"
 #include "engine/thread_table.h"
 #include "engine_fixture.h"
 

@@ -2,7 +2,7 @@
 #include <atomic>
 #include <thread>
 
-#include "engine/allocation.h"
+#include "test_hooks.h"
 #include "engine/thread_table.h"
 #include "engine_fixture.h"
 

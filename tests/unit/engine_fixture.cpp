@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "engine/allocation.h"
+#include "test_hooks.h"
 #include "engine/poller.h"
 
 namespace pkdv::testing {

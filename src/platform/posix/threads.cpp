@@ -1,33 +1,14 @@
 // Thread ids, thread handles, asynchronous calls and the alertable wait.
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "current_thread.h"
 #include "platform/platform.h"
-#include "queue_hook.h"
+#include "test_hooks.h"
 
 namespace pkdv::sys {
-
-namespace {
-
-std::atomic<int> queueings_to_fail{0};
-
-bool this_queueing_fails() {
-  int left = queueings_to_fail.load(std::memory_order_relaxed);
-  while (left > 0) {
-    if (queueings_to_fail.compare_exchange_weak(left, left - 1)) return true;
-  }
-  return false;
-}
-
-}  // namespace
-
-void fail_apc_queueing_for_testing(int count) {
-  queueings_to_fail.store(count);
-}
 
 ThreadId current_thread_id() {
   // Registering here lets any thread that posts work be opened by id later.
@@ -54,7 +35,8 @@ bool thread_has_ended(ThreadHandle thread) {
 }
 
 bool thread_queue_apc(ThreadHandle thread, ApcRoutine routine, std::uintptr_t parameter) {
-  return thread && routine && !this_queueing_fails() && queue_call(thread, routine, parameter);
+  return thread && routine && !test_hooks::queueing_fails() &&
+         queue_call(thread, routine, parameter);
 }
 
 std::uint32_t wait_alertable(std::uint32_t milliseconds) {
