@@ -88,23 +88,24 @@ OpenHandles& open_handles() {
   return handles;
 }
 
-// A listed local adapter must be one the kernel knows and that is up: libpcap
-// also lists pseudo-devices (any, nflog, dbus-..., bluetooth-...) and down
-// interfaces, which either do not open or are no network adapter. The name is
-// the tail of the listed one, so it ends where that ends: no copy is needed,
-// and nothing here can run out of memory while the list is being pruned.
-bool is_openable_adapter(const pcap_if_t* device) {
+// A listed local adapter must be one the kernel knows: libpcap also lists
+// pseudo-devices (any, nflog, dbus-..., bluetooth-...), which are no network
+// adapter. Interfaces that are down stay listed, as Windows lists an adapter
+// without a cable: opening one says why it cannot capture (ERROR_NOT_READY).
+// The name is the tail of the listed one, so it ends where that ends: no copy
+// is needed, and nothing here can run out of memory while the list is pruned.
+bool is_network_adapter(const pcap_if_t* device) {
   auto [kind, name] = classify_source(device->name);
   if (kind != SourceKind::kLocalAdapter) return true;
-  return (device->flags & PCAP_IF_UP) != 0 && if_nametoindex(name.data()) != 0;
+  return if_nametoindex(name.data()) != 0;
 }
 
-// Unlinks and frees the elements that is_openable_adapter() refuses.
-pcap_if_t* keep_openable(pcap_if_t* list) {
+// Unlinks and frees the elements that is_network_adapter() refuses.
+pcap_if_t* keep_network_adapters(pcap_if_t* list) {
   pcap_if_t** link = &list;
   while (*link != nullptr) {
     pcap_if_t* device = *link;
-    if (is_openable_adapter(device)) {
+    if (is_network_adapter(device)) {
       link = &device->next;
       continue;
     }
@@ -260,7 +261,7 @@ int find_all_devices(const char* source, Device** list, char* error) {
   }
   pcap_if_t* devices = nullptr;
   if (pcap_findalldevs_ex(source, nullptr, &devices, error) != 0) return -1;
-  *list = reinterpret_cast<Device*>(keep_openable(devices));
+  *list = reinterpret_cast<Device*>(keep_network_adapters(devices));
   return 0;
 }
 
