@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "engine/poller.h"
+#include "engine/engine.h"
 #include "fuzz_input.h"
 
 using pkdv::fuzzing::expect;

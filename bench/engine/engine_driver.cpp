@@ -6,7 +6,6 @@
 
 #include "engine/cost_case.h"
 #include "engine/engine.h"
-#include "engine/poller.h"
 #include "pkdv.h"
 #include "platform/platform.h"
 #include "support/clock.h"

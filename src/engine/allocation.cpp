@@ -1,8 +1,7 @@
-#include "engine/allocation.h"
+#include "engine/state.h"
 
 #include <new>
 
-#include "engine/thread_table.h"
 #include "test_hooks.h"
 
 namespace pkdv::engine {

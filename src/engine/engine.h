@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "pkdv.h"
+#include "platform/capture.h"
 #include "platform/platform.h"
 
 namespace pkdv::engine {
@@ -15,6 +16,18 @@ void destroy_state();
 
 // One pass of the poller, without the pause that follows it.
 void poll_pass();
+// Writes one captured frame into a client's buffer: lengths, the next sequence
+// number and the timestamp always; the data only when the data area holds the
+// whole frame (otherwise status NDIS_STATUS_INVALID_LENGTH). The captured
+// length written is the bytes the frame has, never more than its wire length,
+// so on success it is the bytes copied.
+void FillPacketBuffer(PacketBuffer* buffer, const capture::FrameHeader& header,
+                      const std::uint8_t* data);
+
+// The frame counter, for tests and benchmarks.
+std::uint64_t frames_captured();
+void reset_frame_counter();
+
 // Starts the poller thread: passes separated by 100 ms until it is stopped.
 // Not tested on purpose: without a poller reads stay pending, which the
 // client sees as reads that never complete rather than as a crash.
@@ -29,6 +42,11 @@ bool stop_poller(bool process_exiting);
 // freed, and the child starts from an empty state; its own poller starts
 // with its first read.
 void forget_parent_after_fork();
+
+// The gate at the engine's door (see EngineEntry). Opened by build_state and
+// in a forked child. Closing it is for good: true when no client thread was
+// inside, so the state may be freed, since whoever comes later turns back.
+bool close_gate();
 
 // Frees every queued read and every thread record without calling any
 // routine. `process_exiting`: the poller may have been killed while it held

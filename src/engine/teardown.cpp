@@ -1,6 +1,5 @@
 #include "engine/engine.h"
-#include "engine/named_lock.h"
-#include "engine/thread_table.h"
+#include "engine/state.h"
 
 namespace pkdv::engine {
 

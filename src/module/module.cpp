@@ -2,7 +2,7 @@
 
 #include "adapter/enumeration.h"
 #include "engine/engine.h"
-#include "engine/entry_gate.h"
+#include "engine/state.h"
 #include "platform/platform.h"
 
 namespace pkdv::module {

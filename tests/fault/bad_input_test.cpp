@@ -1,7 +1,7 @@
 // A read posted on a null or -1 adapter: refused at once, since the poller
 // would otherwise poll a handle that names no adapter. (The other null and -1
 // arguments of the exports are covered by the adapter and engine tests.)
-#include "engine/thread_table.h"
+#include "engine/state.h"
 #include "engine_fixture.h"
 
 namespace pkdv::testing {

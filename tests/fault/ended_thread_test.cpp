@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "test_hooks.h"
-#include "engine/thread_table.h"
+#include "engine/state.h"
 #include "engine_fixture.h"
 
 namespace pkdv::testing {

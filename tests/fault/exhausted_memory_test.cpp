@@ -20,7 +20,7 @@
 #include "doubles/command_thread.h"
 #include "test_hooks.h"
 #include "engine/engine.h"
-#include "engine/thread_table.h"
+#include "engine/state.h"
 #include "engine_fixture.h"
 #include "failing_heap.h"
 

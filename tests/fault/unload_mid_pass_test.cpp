@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "test_hooks.h"
-#include "engine/thread_table.h"
+#include "engine/state.h"
 #include "engine_fixture.h"
 #include "module/module.h"
 

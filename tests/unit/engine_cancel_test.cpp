@@ -1,7 +1,7 @@
 // Taking posted reads back, and the record states that posting and
 // cancelling lead to.
 #include "test_hooks.h"
-#include "engine/thread_table.h"
+#include "engine/state.h"
 #include "engine_fixture.h"
 
 namespace pkdv::testing {

@@ -3,7 +3,7 @@
 #include <chrono>
 
 #include "test_hooks.h"
-#include "engine/poller.h"
+#include "engine/engine.h"
 
 namespace pkdv::testing {
 

@@ -2,8 +2,8 @@
 #include <algorithm>
 #include <memory>
 
-#include "engine/poller.h"
-#include "engine/thread_table.h"
+#include "engine/engine.h"
+#include "engine/state.h"
 #include "engine_fixture.h"
 
 namespace pkdv::testing {

@@ -1,10 +1,7 @@
-// Posting and cancelling reads. Both only touch the thread table under
-// globalLock; neither calls the capture library.
-#include "engine/allocation.h"
+// Posting a read: it only queues the read in the calling thread's record
+// under globalLock, and never calls the capture library.
+#include "engine/state.h"
 #include "engine/engine.h"
-#include "engine/entry_gate.h"
-#include "engine/named_lock.h"
-#include "engine/thread_table.h"
 #include "pkdv.h"
 
 namespace pkdv::engine {
@@ -67,35 +64,6 @@ extern "C" uint32_t PKDV_CALL PKDV_PacketReadEx(AdapterHandle adapter, PacketBuf
   if (state().start_poller_on_first_read) {
     state().start_poller_on_first_read = false;
     start_poller();
-  }
-  return 1;
-}
-
-extern "C" uint32_t PKDV_CALL PKDV_CancelPacketRead(AdapterHandle, PacketBuffer* buffer) {
-  const EngineEntry inside;
-  if (!inside.admitted()) return 1;  // the library is being torn down: nothing is pending
-  NamedLock guard(&state().globalLock, "PKDV_CancelPacketRead");
-  auto& table = state().table;
-  // Every record is visited, also past one that this walk destroys: when the
-  // call returns, no read with this buffer is pending anywhere.
-  for (auto entry = table.begin(); entry != table.end();) {
-    ThreadRecord* record = entry->second;
-    RequestQueue& pending = record->pending;
-    if (pending.present && buffer) {
-      for (ReadRequest* request = pending.head; request; request = request->next) {
-        if (request->tag == kReceiveTag && request->buffer == buffer) {
-          pending.remove(request);
-          free_request(request);
-          break;
-        }
-      }
-    }
-    if (pending.present && pending.count == 0) pending = RequestQueue{};
-    if (!pending.present && !record->completed.present) {
-      entry = destroy_record(entry);
-    } else {
-      ++entry;
-    }
   }
   return 1;
 }

@@ -16,11 +16,7 @@
 // again by the poller, at once if it is serving this thread at that moment,
 // otherwise at the start of its next pass.
 #include "adapter/completion.h"
-#include "engine/allocation.h"
-#include "engine/entry_gate.h"
-#include "engine/handoff.h"
-#include "engine/named_lock.h"
-#include "engine/thread_table.h"
+#include "engine/state.h"
 #include "module/trace.h"
 
 namespace pkdv::engine {

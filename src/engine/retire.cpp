@@ -2,10 +2,7 @@
 // about to be freed, so no such read may be polled again. They are handed
 // back like reads that failed in the capture library.
 #include "engine/engine.h"
-#include "engine/entry_gate.h"
-#include "engine/handoff.h"
-#include "engine/named_lock.h"
-#include "engine/thread_table.h"
+#include "engine/state.h"
 
 namespace pkdv::engine {
 

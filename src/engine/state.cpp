@@ -1,14 +1,44 @@
-#include "engine/thread_table.h"
-
+// The engine's state: building and destroying it, the thread table's
+// records, the request queues, the lock guard and the gate.
+#include <atomic>
 #include <iterator>
 #include <new>
 
-#include "engine/allocation.h"
 #include "engine/engine.h"
-#include "engine/entry_gate.h"
-#include "engine/poller.h"
+#include "engine/state.h"
 
 namespace pkdv::engine {
+
+namespace {
+
+// Both sequentially consistent: a thread raises `inside` and then reads
+// `closed`, the teardown sets `closed` and then reads `inside`, so at least
+// one of the two sees the other. Static storage with no destructor: they
+// outlive the teardown for the threads that still come.
+std::atomic<int> inside{0};
+std::atomic<bool> closed{false};
+
+void open_gate() {
+  inside.store(0);
+  closed.store(false);
+}
+
+}  // namespace
+
+EngineEntry::EngineEntry() {
+  inside.fetch_add(1);
+  admitted_ = !closed.load();
+  if (!admitted_) inside.fetch_sub(1);
+}
+
+EngineEntry::~EngineEntry() {
+  if (admitted_) inside.fetch_sub(1);
+}
+
+bool close_gate() {
+  closed.store(true);
+  return inside.load() == 0;
+}
 
 namespace {
 // Heap-allocated and released explicitly at unload rather than a static
@@ -89,6 +119,49 @@ ThreadTable::iterator destroy_record(ThreadTable::iterator entry) {
 ThreadTable::iterator clear_if_thread_ended(ThreadTable::iterator entry) {
   if (sys::thread_has_ended(entry->second->thread)) return destroy_record(entry);
   return std::next(entry);
+}
+
+void RequestQueue::append(ReadRequest* request) {
+  present = true;
+  request->next = nullptr;
+  request->previous = tail;
+  if (tail) {
+    tail->next = request;
+  } else {
+    head = request;
+  }
+  tail = request;
+  ++count;
+}
+
+void RequestQueue::remove(ReadRequest* request) {
+  (request->previous ? request->previous->next : head) = request->next;
+  (request->next ? request->next->previous : tail) = request->previous;
+  request->previous = request->next = nullptr;
+  --count;
+}
+
+ReadRequest* RequestQueue::detach_all() {
+  ReadRequest* chain = head;
+  *this = RequestQueue{};
+  return chain;
+}
+
+void RequestQueue::destroy_with_requests() {
+  for (ReadRequest* request = detach_all(); request;) {
+    ReadRequest* next = request->next;
+    free_request(request);
+    request = next;
+  }
+}
+
+NamedLock::NamedLock(sys::CriticalSection* section, const char* name) : section_(section) {
+  sys::copy_text(name_, name, sizeof name_);
+  sys::lock_enter(section_);
+}
+
+NamedLock::~NamedLock() {
+  sys::lock_leave(section_);
 }
 
 }  // namespace pkdv::engine

@@ -1,0 +1,171 @@
+// The read engine's internal state and the pieces every step of a read
+// uses: the requests and their queues, the thread records and their table
+// (all guarded by globalLock; a record's own lock guards its completed queue),
+// the named lock guard, the gate at the engine's door, the allocations, and
+// the hand-off from the poller to delivery.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+
+#include "pkdv.h"
+#include "platform/platform.h"
+
+namespace pkdv::engine {
+
+// --- A posted read and the queues it waits in. ---
+// "RECV" in memory order: marks a block as a receive request.
+inline constexpr std::uint32_t kReceiveTag = 0x56434552;
+
+struct ReadRequest {
+  std::uint32_t tag = kReceiveTag;
+  AdapterHandle adapter = 0;
+  PacketBuffer* buffer = nullptr;
+  std::uint32_t* transferred = nullptr;
+  std::uintptr_t context = 0;
+  PKDV_COMPLETION_ROUTINE routine = nullptr;
+  std::uintptr_t reserved = 0;
+  // A request sits in at most one queue at a time, so the queue links live in
+  // the request itself and queueing never allocates.
+  ReadRequest* previous = nullptr;
+  ReadRequest* next = nullptr;
+};
+
+// First-in, first-out list of requests. `present` distinguishes an existing
+// but empty queue from no queue at all: a record lives while either of its
+// queues is present, even empty.
+struct RequestQueue {
+  ReadRequest* head = nullptr;
+  ReadRequest* tail = nullptr;
+  std::uint32_t count = 0;
+  bool present = false;
+
+  void append(ReadRequest* request);
+  void remove(ReadRequest* request);
+  // Hands the whole chain to the caller and leaves the queue absent.
+  ReadRequest* detach_all();
+  // Frees every request and leaves the queue absent.
+  void destroy_with_requests();
+};
+
+// --- One record per client thread that has posted reads, in a table ordered
+// by thread id. ---
+struct ThreadRecord {
+  sys::CriticalSection lock;  // guards `completed`
+  // Auto-reset, signalled while no hand-back is outstanding for the thread.
+  sys::EventHandle token = nullptr;
+  RequestQueue pending;    // reads waiting for a frame (under globalLock)
+  RequestQueue completed;  // reads with a result, waiting to be handed back
+  // The thread itself, held from the record's creation: it is where
+  // deliveries are queued, and it tells a record of an ended thread from a
+  // record of a new thread that happens to reuse the id.
+  sys::ThreadHandle thread = nullptr;
+  // Distinguishes this record from a later one under the same id.
+  std::uint64_t serial = 0;
+};
+
+// The most records the table holds, and so the most a pass of the poller
+// visits: a thread that would be one more is refused its reads.
+inline constexpr std::size_t kMostThreadRecords = 20;
+
+// Ordered by the unsigned 32-bit thread id: walks favour the lowest ids.
+using ThreadTable = std::map<sys::ThreadId, ThreadRecord*>;
+
+struct EngineState {
+  sys::CriticalSection globalLock;
+  ThreadTable table;
+  std::uint64_t next_serial = 1;
+  // Set in a forked child, which has no poller until it posts its first read.
+  bool start_poller_on_first_read = false;
+};
+
+// The module's one engine state; valid between build_state and destroy_state.
+EngineState& state();
+bool state_built();
+
+// All below: the caller holds globalLock.
+ThreadRecord* find_record(sys::ThreadId id);
+// Creates the calling thread's record (signalled token, no queues) and inserts
+// it. nullptr, with nothing inserted, when any part cannot be made.
+ThreadRecord* create_record(sys::ThreadId id);
+// Frees whatever the record still holds (no routine is called), closes its
+// token and thread, deletes its lock, frees it and erases its entry.
+// Returns the iterator after the erased entry.
+ThreadTable::iterator destroy_record(ThreadTable::iterator entry);
+// Records whose thread has ended are cleared: their reads can never be handed
+// back, and they must neither keep a taken token nor use up a pass's budget.
+ThreadTable::iterator clear_if_thread_ended(ThreadTable::iterator entry);
+
+// --- The lock guard. ---
+// Scope guard over a critical section that carries the name of the function
+// that took it, so a debugger shows who holds which lock.
+class NamedLock {
+ public:
+  NamedLock(sys::CriticalSection* section, const char* name);
+  virtual ~NamedLock();
+  NamedLock(const NamedLock&) = delete;
+  NamedLock& operator=(const NamedLock&) = delete;
+
+  const char* name() const { return name_; }
+
+ private:
+  sys::CriticalSection* section_;
+  char name_[30];
+};
+
+// --- Who is inside the engine's state. ---
+// At process exit on POSIX the library is torn down while client threads
+// still run: one may be inside a delivery, or waiting for globalLock, and
+// another may call in a moment later. Every way into the state passes this
+// gate (one EngineEntry per pass; test `admitted()` before touching the
+// state); the teardown closes it and frees the state only when nobody is
+// inside, and a thread that comes later finds the gate closed and touches
+// nothing.
+class EngineEntry {
+ public:
+  EngineEntry();
+  ~EngineEntry();
+  EngineEntry(const EngineEntry&) = delete;
+  EngineEntry& operator=(const EngineEntry&) = delete;
+
+  bool admitted() const { return admitted_; }
+
+ private:
+  bool admitted_;
+};
+
+// --- Allocations. ---
+// The engine's allocations, in one place so that test builds can make the
+// Nth one fail and check that nothing is written through a missing object
+// (tests/hooks/test_hooks.h). Requests are kept for reuse when their reads are over, so that a
+// client that posts its next read from a completion routine costs no heap traffic. Both: the caller
+// holds globalLock, which also guards the kept requests.
+ReadRequest* new_request();
+void free_request(ReadRequest* request);
+// Frees the kept requests (the engine's state is being destroyed).
+void drop_kept_requests();
+// Forgets them unfreed: a forked child's copy of the list may be half
+// changed by a thread of the parent.
+void forget_kept_requests_after_fork();
+ThreadRecord* new_record();
+void free_record(ThreadRecord* record);
+
+// --- From the poller to delivery. ---
+// Moves a request that has its result from the record's pending queue to its
+// completed queue. The caller holds globalLock.
+void move_to_completed(ThreadRecord* record, ReadRequest* request);
+
+// If the record has results waiting and no hand-back is outstanding, takes
+// the token and queues the delivery to the record's thread. When the delivery
+// cannot be queued the token is given back, so the next pass tries again.
+// The caller holds globalLock.
+void offer_delivery(ThreadRecord* record);
+
+// The delivery routine, run as an asynchronous call in the record's thread.
+void PKDV_CALLBACK APCProc(std::uintptr_t parameter);
+
+// A forked child has no poller thread: forgets the parent's.
+void forget_poller_after_fork();
+
+}  // namespace pkdv::engine
