@@ -14,7 +14,7 @@
 #
 # Environment (set by ctest): BUILD_DIR SOURCE_DIR WORK_DIR VERSION DESCRIPTION
 #   SYSTEM (linux|windows) POINTER_BITS C_COMPILER OBJDUMP CPACK TOOLCHAIN_FILE
-#   EMULATOR HAVE_CAPTURE_APP (0|1)
+#   MINGW_ARCH (the toolchain file's target) EMULATOR HAVE_CAPTURE_APP (0|1)
 set -euo pipefail
 
 fail() {
@@ -75,6 +75,7 @@ consumer=$SOURCE_DIR/tests/package/consumer
 cmake_args=(-S "$consumer" -B "$WORK_DIR/consumer-cmake" -DCMAKE_BUILD_TYPE=Release
   -DCMAKE_PREFIX_PATH="$prefix")
 [[ -n ${TOOLCHAIN_FILE:-} ]] && cmake_args+=(-DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN_FILE")
+[[ -n ${MINGW_ARCH:-} ]] && cmake_args+=(-DPKDV_MINGW_ARCH="$MINGW_ARCH")
 cmake "${cmake_args[@]}" >"$WORK_DIR/consumer-configure.log" 2>&1 ||
   fail "consumer configure: $(cat "$WORK_DIR/consumer-configure.log")"
 cmake --build "$WORK_DIR/consumer-cmake" >"$WORK_DIR/consumer-build.log" 2>&1 ||
