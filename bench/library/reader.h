@@ -1,6 +1,5 @@
-// One client thread's reads on one adapter: buffers posted through
-// PKDV_PacketReadEx and posted again from their completion routine, the way a
-// streaming client keeps reads outstanding.
+// One client thread's reads on one adapter: the shared reposting reader on an
+// adapter of its own, counting what comes back.
 #pragma once
 
 #include <atomic>
@@ -10,6 +9,7 @@
 #include <string>
 
 #include "pkdv.h"
+#include "support/reposting_reader.h"
 
 namespace pkdv::bench {
 
@@ -27,15 +27,10 @@ class Reader {
   Reader& operator=(const Reader&) = delete;
 
   bool opened() const { return adapter_ != PKDV_INVALID_ADAPTER; }
-  void post_all();
   // Posts every read when the adapter opened; false when it did not.
-  bool start() {
-    if (opened()) post_all();
-    return opened();
-  }
-  // Stops posting, cancels what is pending and runs the deliveries of reads
-  // that had already completed, so no buffer is in the library's hands
-  // afterwards. Runs in the thread that posted.
+  bool start();
+  // Takes back every read (no buffer is in the library's hands afterwards)
+  // and closes the adapter. Runs in the thread that posted.
   void finish();
 
   // Reads handed back with a frame / without one (any other status).
@@ -43,21 +38,10 @@ class Reader {
   std::atomic<long long> failed{0};
 
  private:
-  struct Slot {
-    Reader* owner;
-    PacketBuffer* buffer;
-  };
-  static void PKDV_CALLBACK on_read(std::uint32_t status, std::uint32_t count,
-                                    std::uintptr_t context);
-  void post(Slot& slot);
-
-  AdapterHandle adapter_ = PKDV_INVALID_ADAPTER;
+  AdapterHandle adapter_;
   int reads_;
   FrameHook hook_;
-  bool reposting_ = true;
-  std::uint32_t transferred_ = 0;
-  std::unique_ptr<std::uint64_t[]> storage_;
-  std::unique_ptr<Slot[]> slots_;
+  std::unique_ptr<support::RepostingReader> reposting_;
 };
 
 // Waits alertably, so deliveries run, until `stop` is set; looks at `stop`

@@ -1,14 +1,13 @@
-// A client of the shared library that keeps reads outstanding on one adapter
-// by reposting from the completion routine, as real clients do, and records
-// what every read brought back.
+// The end-to-end tests' client: the shared reposting reader, recording what
+// every read brought back and posting no more reads than a test asks for.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "pkdv.h"
+#include "support/reposting_reader.h"
 
 namespace pkdv::testing {
 
@@ -25,34 +24,23 @@ struct ReadResult {
 class Reader {
  public:
   Reader(AdapterHandle adapter, int outstanding, std::uint32_t capacity = 2048);
-  ~Reader();
 
   // Waits alertably until `count` reads came back or `timeout` passed; reposts
   // each read after it comes back unless `count` has been reached.
   void run_until(std::size_t count, std::chrono::milliseconds timeout);
   // Takes back every read still outstanding.
-  void cancel_all();
+  void cancel_all() { reads_.take_back(); }
 
   const std::vector<ReadResult>& results() const { return results_; }
-  int outstanding() const { return outstanding_; }
+  int outstanding() const { return reads_.outstanding(); }
 
  private:
-  struct Slot {
-    Reader* owner;
-    std::vector<std::uint8_t> storage;
-    std::uint32_t transferred = 0;
-    bool posted = false;
-    PacketBuffer* buffer() { return reinterpret_cast<PacketBuffer*>(storage.data()); }
-  };
-  static void PKDV_CALLBACK completed(std::uint32_t status, std::uint32_t count,
-                                      std::uintptr_t context);
-  void post(Slot& slot);
+  bool record(std::uint32_t status, const PacketBuffer& buffer);
+  std::size_t unasked() const;
 
-  AdapterHandle adapter_;
-  std::vector<std::unique_ptr<Slot>> slots_;
   std::vector<ReadResult> results_;
   std::size_t wanted_ = 0;
-  int outstanding_ = 0;
+  support::RepostingReader reads_;  // last: taken back before results_ goes
 };
 
 }  // namespace pkdv::testing
