@@ -1,21 +1,18 @@
-// Thread handles, queued calls and the alertable wait, through the platform
-// API with real threads.
+// POSIX only: threads opened by id (the id map), and the exported alertable
+// wait that stands in for SleepEx. The calls' contract itself is in
+// tests/platform/thread_calls_test.cpp.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <mutex>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "pkdv.h"
 #include "platform/platform.h"
-#include "thread_test_support.h"
+#include "step_thread.h"
 
 namespace pkdv::sys {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // What the queued calls saw: their parameter and the thread they ran in.
 std::mutex runs_mutex;
@@ -31,84 +28,17 @@ std::vector<std::pair<std::uintptr_t, ThreadId>> take_runs() {
   return std::exchange(runs, {});
 }
 
-long long elapsed_ms(Clock::time_point since) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
-}
-
-class ThreadCalls : public ::testing::Test {
- protected:
-  void SetUp() override { take_runs(); }
-};
-
-TEST_F(ThreadCalls, RunInTheTargetThreadInOrderOnlyDuringAnAlertableWait) {
-  StepThread target;
-  ThreadHandle handle = nullptr;
-  ThreadId target_id = 0;
-  target.run([&] {
-    handle = thread_open_current();
-    target_id = current_thread_id();
-  });
-  ASSERT_NE(handle, nullptr);
-  for (std::uintptr_t parameter : {1, 2, 3}) {
-    ASSERT_TRUE(thread_queue_apc(handle, record_run, parameter));
-  }
-
-  target.run([] { sleep_ms(20); });
-  EXPECT_TRUE(take_runs().empty()) << "a plain sleep ran queued calls";
-
-  std::uint32_t result = 0;
-  target.run([&] { result = wait_alertable(kInfinite); });
-  EXPECT_EQ(result, kWaitIoCompletion);
-  const std::vector<std::pair<std::uintptr_t, ThreadId>> expected{
-      {1, target_id}, {2, target_id}, {3, target_id}};
-  EXPECT_EQ(take_runs(), expected);
-
-  target.run([&] { result = wait_alertable(0); });
-  EXPECT_EQ(result, 0u) << "the calls ran once only";
-  thread_close(handle);
-}
-
-TEST_F(ThreadCalls, WaitTimesOutWithNothingQueued) {
-  const auto start = Clock::now();
-  EXPECT_EQ(wait_alertable(30), 0u);
-  EXPECT_GE(elapsed_ms(start), 30);
+TEST(ThreadById, AnExportedWaitIsTheSameWait) {
+  take_runs();
+  ThreadHandle self = thread_open_current();
   EXPECT_EQ(PKDV_WaitAlertable(0), 0u);
-}
-
-TEST_F(ThreadCalls, QueuedCallEndsAWaitAtOnce) {
-  ThreadHandle handle = thread_open_current();
-  ASSERT_NE(handle, nullptr);
-  std::thread queuer([handle] {
-    sleep_ms(20);
-    thread_queue_apc(handle, record_run, 7);
-  });
-  const auto start = Clock::now();
-  EXPECT_EQ(PKDV_WaitAlertable(5000), PKDV_WAIT_IO_COMPLETION);
-  EXPECT_LT(elapsed_ms(start), 1000);
-  queuer.join();
+  ASSERT_TRUE(thread_queue_apc(self, record_run, 9));
+  EXPECT_EQ(PKDV_WaitAlertable(PKDV_INFINITE), PKDV_WAIT_IO_COMPLETION);
   EXPECT_EQ(take_runs().size(), 1u);
-  thread_close(handle);
+  thread_close(self);
 }
 
-ThreadHandle chained_target = nullptr;
-
-void queue_follow_up(std::uintptr_t parameter) {
-  record_run(parameter);
-  thread_queue_apc(chained_target, record_run, parameter + 1);
-}
-
-TEST_F(ThreadCalls, CallQueuedByACallRunsInTheSameWait) {
-  chained_target = thread_open_current();
-  ASSERT_TRUE(thread_queue_apc(chained_target, queue_follow_up, 10));
-  EXPECT_EQ(wait_alertable(0), kWaitIoCompletion);
-  const auto seen = take_runs();
-  ASSERT_EQ(seen.size(), 2u);
-  EXPECT_EQ(seen[0].first, 10u);
-  EXPECT_EQ(seen[1].first, 11u);
-  thread_close(chained_target);
-}
-
-TEST_F(ThreadCalls, ThreadIsOpenedByIdOnceItHasIdentifiedItself) {
+TEST(ThreadById, OpensOnceTheThreadHasIdentifiedItselfAndNotAfterItEnds) {
   StepThread target;
   ThreadId target_id = 0;
   target.run([&] { target_id = current_thread_id(); });
@@ -125,24 +55,8 @@ TEST_F(ThreadCalls, ThreadIsOpenedByIdOnceItHasIdentifiedItself) {
   thread_close(handle);
 
   EXPECT_EQ(thread_open(0), nullptr) << "0 is never a thread id";
-}
-
-TEST_F(ThreadCalls, EndedThreadDropsItsCallsAndRefusesNewOnes) {
-  StepThread target;
-  ThreadHandle handle = nullptr;
-  ThreadId target_id = 0;
-  target.run([&] {
-    handle = thread_open_current();
-    target_id = current_thread_id();
-  });
-  ASSERT_TRUE(thread_queue_apc(handle, record_run, 1));
   target.finish();
-
-  EXPECT_TRUE(thread_has_ended(handle));
-  EXPECT_FALSE(thread_queue_apc(handle, record_run, 2));
-  EXPECT_EQ(thread_open(target_id), nullptr);
-  EXPECT_TRUE(take_runs().empty()) << "a call queued to an ended thread ran";
-  thread_close(handle);
+  EXPECT_EQ(thread_open(target_id), nullptr) << "an ended thread is no longer found";
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Critical sections and auto-reset events behave as their Windows originals.
+// Critical sections and auto-reset events behave as the Windows originals, on both OSes.
 #include <gtest/gtest.h>
 
 #include <atomic>
