@@ -31,9 +31,12 @@ else
 fi
 
 tools/install-deps.sh
+# The benchmarks are built in the linux lane's tree, whose library (the shipped
+# one: test hooks go only into the tests' core) is then compiled once for both.
 build=build/bench
-cmake --preset linux -B "$build" -DPKDV_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target pkdv_bench_savefile pkdv_bench_engine pkdv_bench_library
+mkdir -p "$build"
+cmake --preset linux -DPKDV_BUILD_BENCH=ON >/dev/null
+cmake --build --preset linux --target pkdv_bench_savefile pkdv_bench_engine pkdv_bench_library
 
 as_root=()
 if [[ $(id -u) -ne 0 ]]; then
@@ -50,7 +53,7 @@ mkdir -p "$results"
 rm -f "$results"/*.json
 log=$build/bench-output.txt
 : >"$log"
-bin=$build/bench
+bin=build/linux/bench
 savefile=$(realpath "$build")/bench-$frames.pcap
 netns=("${as_root[@]}" tests/live/netns_run.sh)
 
@@ -102,9 +105,9 @@ if [[ $mode == full ]]; then
   for lane in win32 win64; do
     runner=cmake/wine-run.sh
     [[ $lane == win32 ]] && runner=cmake/i686-wine-run.sh
-    wine_build=build/bench-$lane
-    cmake --preset "$lane" -B "$wine_build" -DPKDV_BUILD_BENCH=ON -DPKDV_BUILD_TESTS=OFF >/dev/null
-    cmake --build "$wine_build" -j2 --target pkdv_bench_wine >/dev/null
+    wine_build=build/$lane  # the lane's own tree, as above
+    cmake --preset "$lane" -DPKDV_BUILD_BENCH=ON >/dev/null
+    cmake --build --preset "$lane" --target pkdv_bench_wine >/dev/null
     wine_bench=("${as_root[@]}" tests/win32/run_live_under_wine.sh "$runner" tests/live/netns_run.sh
       "$(realpath "$wine_build")/src/pkdv_bench_wine.exe")
     for measure in "latency $latency_frames" "throughput $window 20 64"; do

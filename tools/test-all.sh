@@ -4,7 +4,7 @@
 # x86_64 (the whole suite under Wine64), a Release build of the library and
 # the sample with GCC and with clang (lane "release": what a user's first
 # build meets, no tests), the benchmarks' short mode (lane "bench": fails on a
-# build error or a crash, never on a timing) and the libFuzzer targets, 30 s
+# build error or a crash, never on a timing) and the libFuzzer targets, 20 s
 # each (lane "fuzz": fails on any crash). Usage: tools/test-all.sh [lane...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,7 +26,7 @@ run_lane() {
     return
   fi
   if [[ $1 == fuzz ]]; then
-    tools/fuzz.sh 30
+    tools/fuzz.sh 20
     return
   fi
   cmake --preset "$1" >/dev/null && cmake --build --preset "$1" && ctest --preset "$1"
