@@ -137,37 +137,6 @@ TEST_F(CancelTest, ReadWithoutABufferIsRefused) {
   EXPECT_TRUE(engine::state().table.empty());
 }
 
-// Every allocation along post / poll / deliver failing in turn: the call that
-// needed it reports the failure, nothing is written through a missing object
-// and nothing leaks.
-TEST_F(CancelTest, ExhaustedMemoryAtEachAllocationIsReportedAndLeaksNothing) {
-  auto* a = adapter("eth0");
-  for (int n = 1; n <= 3; ++n) {
-    SCOPED_TRACE(n);
-    Buffer b1(100), b2(100);
-    engine::fail_allocation_after(n);
-    const uint32_t first = post(a, b1.get(), 1);
-    const uint32_t second = post(a, b2.get(), 2);
-    engine::fail_allocation_after(0);
-    capture_.push_frame(a, bytes(20));
-    capture_.push_frame(a, bytes(20));
-    engine::poll_pass();
-    deliver_here();
-    const std::size_t expected = (first ? 1u : 0u) + (second ? 1u : 0u);
-    EXPECT_EQ(log_.size(), expected);
-    EXPECT_LT(expected, 2u) << "one of the allocations failed";
-    for (const auto& c : log_.all()) {
-      EXPECT_EQ(c.context, first ? 1u : 2u);
-    }
-    PKDV_CancelPacketRead(0, b1.get());
-    PKDV_CancelPacketRead(0, b2.get());
-    engine::clear_map(false);
-    EXPECT_EQ(engine::live_allocations(), 0);
-    log_.clear();
-    capture_.adapter(a).script.clear();
-  }
-}
-
 TEST_F(CancelTest, ClearMapFreesEverythingAndCallsNoRoutine) {
   auto* a = adapter("eth0");
   ClientThread t1, t2;

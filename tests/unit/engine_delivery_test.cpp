@@ -182,27 +182,6 @@ TEST_F(DeliveryTest, IdleRecordKeepsItsQueueAndGetsItsTokenBack) {
   sys::event_set(record->token);
 }
 
-TEST_F(DeliveryTest, AThreadThatEndedIsClearedWithoutCallingItsRoutines) {
-  auto* a = adapter("eth0");
-  Buffer done(100), waiting(100);
-  {
-    ClientThread client;
-    client.run([&] {
-      post(a, done.get(), 1);
-      post(a, waiting.get(), 2);
-    });
-    capture_.push_frame(a, bytes(20));
-    engine::poll_pass();  // one read completed, its delivery queued to a thread about to end
-  }
-  capture_.push_frame(a, bytes(20));
-  engine::poll_pass();
-
-  EXPECT_TRUE(engine::state().table.empty());
-  EXPECT_EQ(log_.size(), 0u);
-  EXPECT_EQ(waiting.sequence(), 0u) << "the ended thread's read was not served";
-  EXPECT_EQ(engine::live_allocations(), 0);
-}
-
 TEST_F(DeliveryTest, ClosingAnAdapterHandsItsPendingReadsBackAsFailures) {
   auto* closing = adapter("closing");
   auto* staying = adapter("staying");
