@@ -2,6 +2,7 @@
 // both OSes.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <thread>
 
@@ -17,15 +18,27 @@ TEST(Version, ReportsAnNtLineVersion) {
   EXPECT_GE(version.major, 4u);
 }
 
+// Each side checks while the other thread still runs: starting and joining a
+// thread may themselves change the caller's last error on Windows.
 TEST(LastError, BelongsToEachThread) {
-  set_last_error(kErrorInvalidHandle);
-  std::uint32_t seen_elsewhere = 1;
-  std::thread([&] {
-    seen_elsewhere = last_error();
+  std::atomic<int> step{0};
+  std::uint32_t seen_at_start = 1, seen_after_main_set = 0;
+  std::thread other([&] {
+    seen_at_start = last_error();
     set_last_error(kErrorNotSupported);
-  }).join();
-  EXPECT_EQ(seen_elsewhere, 0u);
+    step = 1;
+    while (step.load() != 2) std::this_thread::yield();
+    seen_after_main_set = last_error();
+    step = 3;
+  });
+  while (step.load() != 1) std::this_thread::yield();
+  set_last_error(kErrorInvalidHandle);
+  step = 2;
+  while (step.load() != 3) std::this_thread::yield();
   EXPECT_EQ(last_error(), kErrorInvalidHandle);
+  other.join();
+  EXPECT_EQ(seen_at_start, 0u);
+  EXPECT_EQ(seen_after_main_set, kErrorNotSupported);
 }
 
 TEST(CopyText, KeepsLimitMinusOneCharactersAndTerminates) {

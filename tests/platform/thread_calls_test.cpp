@@ -20,7 +20,7 @@ using Clock = std::chrono::steady_clock;
 std::mutex runs_mutex;
 std::vector<std::pair<std::uintptr_t, ThreadId>> runs;
 
-void record_run(std::uintptr_t parameter) {
+void PKDV_CALLBACK record_run(std::uintptr_t parameter) {
   std::lock_guard lock(runs_mutex);
   runs.emplace_back(parameter, current_thread_id());
 }
@@ -91,7 +91,7 @@ TEST_F(ThreadCalls, QueuedCallEndsAWaitAtOnce) {
 
 ThreadHandle chained_target = nullptr;
 
-void queue_follow_up(std::uintptr_t parameter) {
+void PKDV_CALLBACK queue_follow_up(std::uintptr_t parameter) {
   record_run(parameter);
   thread_queue_apc(chained_target, record_run, parameter + 1);
 }

@@ -18,7 +18,7 @@ namespace {
 std::mutex runs_mutex;
 std::vector<std::pair<std::uintptr_t, ThreadId>> runs;
 
-void record_run(std::uintptr_t parameter) {
+void PKDV_CALLBACK record_run(std::uintptr_t parameter) {
   std::lock_guard lock(runs_mutex);
   runs.emplace_back(parameter, current_thread_id());
 }

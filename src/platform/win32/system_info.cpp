@@ -27,7 +27,10 @@ void set_last_error(std::uint32_t code) {
 }
 
 void copy_text(char* destination, const char* source, int limit) {
-  lstrcpynA(destination, source, limit);
+  // lstrcpynA takes a limit of 0 or less as no limit at all, and faults on a
+  // missing source (a capture library may give no description).
+  if (limit <= 0) return;
+  lstrcpynA(destination, source ? source : "", limit);
 }
 
 }  // namespace pkdv::sys
