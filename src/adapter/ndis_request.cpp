@@ -10,19 +10,20 @@
 #include "module/trace.h"
 #include "pkdv.h"
 #include "platform/capture.h"
+#include "platform/oid_protocol.h"
 #include "platform/platform.h"
 
 namespace capture = pkdv::capture;
 
 namespace {
 
-constexpr std::uint32_t kSetOid = 0x80000000u;    // BIOCSETOID
-constexpr std::uint32_t kQueryOid = 0x80000004u;  // BIOCQUERYOID
+using capture::kControlQueryOid;
+using capture::kControlSetOid;
+using capture::kOidDataHeaderSize;
 
 // PACKET_OID_DATA: OID, data length, data. The driver is told the structure's
 // size minus its one-byte placeholder array plus the data length (11 + n),
 // and the allocation keeps the structure's padded size (12 + n).
-constexpr std::uint32_t kOidHeaderSize = 8;
 constexpr std::uint32_t kOidDriverSizeExtra = 11;
 constexpr std::uint32_t kOidAllocationExtra = 12;
 constexpr std::uint32_t kLongestData = UINT32_MAX - kOidAllocationExtra;
@@ -40,7 +41,7 @@ std::uint8_t* build_oid_buffer(const NdisRequestRecord& request) {
   if (buffer == nullptr) return nullptr;
   std::memcpy(buffer, &request.oid, sizeof request.oid);
   std::memcpy(buffer + sizeof request.oid, &length, sizeof length);
-  if (length != 0) std::memcpy(buffer + kOidHeaderSize, request.information_buffer, length);
+  if (length != 0) std::memcpy(buffer + kOidDataHeaderSize, request.information_buffer, length);
   return buffer;
 }
 
@@ -73,8 +74,8 @@ std::optional<std::uint32_t> run_driver_call(capture::Driver& driver, std::uint3
 void copy_answer(NdisRequestRecord* request, const std::uint8_t* buffer, std::uint32_t size,
                  std::uint32_t returned) {
   const std::uint32_t copied =
-      std::min({returned, request->information_buffer_length, size - kOidHeaderSize});
-  if (copied != 0) std::memcpy(request->information_buffer, buffer + kOidHeaderSize, copied);
+      std::min({returned, request->information_buffer_length, size - kOidDataHeaderSize});
+  if (copied != 0) std::memcpy(request->information_buffer, buffer + kOidDataHeaderSize, copied);
   request->bytes_written = copied;
   request->bytes_needed = copied;
 }
@@ -106,8 +107,8 @@ extern "C" uint32_t PKDV_CALL PKDV_MakeNdisRequest(AdapterHandle adapter,
 
   pkdv::trace_local("DeviceIoContorl %s, %p\n", pkdv::traced_name(handle), driver->device_handle());
   std::uint32_t returned = 0;
-  const std::optional<std::uint32_t> outcome =
-      run_driver_call(*driver, is_query ? kQueryOid : kSetOid, buffer, size, overlapped, &returned);
+  const std::optional<std::uint32_t> outcome = run_driver_call(
+      *driver, is_query ? kControlQueryOid : kControlSetOid, buffer, size, overlapped, &returned);
   if (!outcome) {
     free_oid_buffer(buffer);
     return NDIS_STATUS_FAILURE;

@@ -13,12 +13,9 @@
 #include <vector>
 
 #include "platform/capture.h"
+#include "platform/oid_protocol.h"
 
 namespace pkdv::capture {
-
-inline constexpr std::uint32_t kControlSetOid = 0x80000000u;    // BIOCSETOID
-inline constexpr std::uint32_t kControlQueryOid = 0x80000004u;  // BIOCQUERYOID
-inline constexpr std::uint32_t kOidDataHeaderSize = 8;          // OID, data length
 
 namespace oid {
 inline constexpr std::uint32_t kGenSupportedList = 0x00010101;

@@ -6,13 +6,15 @@
 #include <cstring>
 #include <new>
 
+#include "platform/oid_protocol.h"
+
 namespace pkdv::wpcap {
 
 namespace {
 
-constexpr std::uint32_t kSetOid = 0x80000000u;    // BIOCSETOID
-constexpr std::uint32_t kQueryOid = 0x80000004u;  // BIOCQUERYOID
-constexpr std::uint32_t kOidHeaderSize = 8;       // PACKET_OID_DATA: Oid, Length, then the data
+using capture::kControlQueryOid;
+using capture::kControlSetOid;
+using capture::kOidDataHeaderSize;
 
 // WinPcap 4.x: the driver's own device, driven with its control codes.
 class DeviceDriver final : public capture::Driver {
@@ -52,7 +54,7 @@ class OidRequestDriver final : public capture::Driver {
 
   bool control(std::uint32_t code, void* buffer, std::uint32_t size, void*,
                std::uint32_t* returned) override {
-    if ((code != kQueryOid && code != kSetOid) || size < kOidHeaderSize) {
+    if ((code != kControlQueryOid && code != kControlSetOid) || size < kOidDataHeaderSize) {
       SetLastError(ERROR_INVALID_PARAMETER);
       return false;
     }
@@ -61,11 +63,11 @@ class OidRequestDriver final : public capture::Driver {
     std::uint32_t declared = 0;
     std::memcpy(&oid, bytes, 4);
     std::memcpy(&declared, bytes + 4, 4);
-    std::size_t length = std::min<std::size_t>(declared, size - kOidHeaderSize);
-    const bool query = code == kQueryOid;
+    std::size_t length = std::min<std::size_t>(declared, size - kOidDataHeaderSize);
+    const bool query = code == kControlQueryOid;
     SetLastError(ERROR_SUCCESS);
     const int result = (query ? library_.oid_get : library_.oid_set)(
-        handle_, oid, bytes + kOidHeaderSize, &length);
+        handle_, oid, bytes + kOidDataHeaderSize, &length);
     if (result != 0) {
       // The library reports failure without an error code of its own; keep
       // the one its driver call left, but never a code that means "pending".
@@ -74,7 +76,7 @@ class OidRequestDriver final : public capture::Driver {
       return false;
     }
     *returned =
-        query ? static_cast<std::uint32_t>(std::min<std::size_t>(length, size - kOidHeaderSize))
+        query ? static_cast<std::uint32_t>(std::min<std::size_t>(length, size - kOidDataHeaderSize))
               : 0;
     return true;
   }
