@@ -32,7 +32,7 @@ class Exclusive {
   Exclusive& operator=(const Exclusive&) = delete;
 };
 
-OpenHandle* find(pcap_t* handle) {
+const OpenHandle* find(pcap_t* handle) {
   auto entry = handles().find(handle);
   return entry == handles().end() ? nullptr : &entry->second;
 }
@@ -40,9 +40,10 @@ OpenHandle* find(pcap_t* handle) {
 }  // namespace
 
 void remember_handle(pcap_t* handle, const char* name) {
+  const Library* l = library();
   Exclusive guard;
   try {
-    handles()[handle] = OpenHandle{name, nullptr};
+    handles()[handle] = OpenHandle{name, l ? make_driver(*l, handle) : nullptr};
   } catch (const std::bad_alloc&) {
     handles().erase(handle);
   }
@@ -61,13 +62,8 @@ const char* remembered_name(pcap_t* handle) {
 
 capture::Driver* remembered_driver(pcap_t* handle) {
   Exclusive guard;
-  OpenHandle* entry = find(handle);
-  if (!entry) return nullptr;
-  // Made on first use and kept until close; cheap to seek again when this
-  // capture library has no driver to offer.
-  const Library* l = library();
-  if (!entry->driver && l) entry->driver = make_driver(*l, handle);
-  return entry->driver.get();
+  const OpenHandle* entry = find(handle);
+  return entry ? entry->driver.get() : nullptr;
 }
 
 }  // namespace pkdv::wpcap

@@ -1,5 +1,6 @@
 // What the capture unit remembers about each capture handle it opened: the
-// name it was opened with and, once asked for, its driver.
+// name it was opened with and its driver, found at open, so that asking for
+// either (trace lines do) changes nothing.
 #pragma once
 
 #include "platform/capture.h"
