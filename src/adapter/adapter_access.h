@@ -1,5 +1,6 @@
-// What the adapter functions need to know about a client's AdapterHandle: it
-// is the capture handle itself, and -1 or null name no adapter.
+// What a client's AdapterHandle is: the capture handle itself, while -1 and
+// null name no adapter. The adapter functions and the read engine (which
+// polls the handles of posted reads) both read it so.
 #pragma once
 
 #include "pkdv.h"

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "adapter/adapter_access.h"
 #include "engine/engine.h"
 #include "engine/state.h"
 #include "module/trace.h"
@@ -19,17 +20,13 @@ std::uint64_t frame_counter = 0;
 
 sys::Worker* poller_thread = nullptr;
 
-capture::Handle* capture_handle(AdapterHandle adapter) {
-  return reinterpret_cast<capture::Handle*>(adapter);
-}
-
 // Serves the record's pending reads in order until the first empty poll.
 void serve_record(ThreadRecord* record) {
   Trace("req check loop start %d\n", static_cast<int>(record->pending.count));
   while (ReadRequest* request = record->pending.head) {
     capture::FrameHeader header{};
     const std::uint8_t* data = nullptr;
-    const int result = capture::next_frame(capture_handle(request->adapter), &header, &data);
+    const int result = capture::next_frame(pkdv::capture_handle(request->adapter), &header, &data);
     if (result == 0) break;
     if (result > 0) {
       FillPacketBuffer(request->buffer, header, data);

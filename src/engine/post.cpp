@@ -1,5 +1,6 @@
 // Posting a read: it only queues the read in the calling thread's record
 // under globalLock, and never calls the capture library.
+#include "adapter/adapter_access.h"
 #include "engine/state.h"
 #include "engine/engine.h"
 #include "pkdv.h"
@@ -44,7 +45,7 @@ extern "C" uint32_t PKDV_CALL PKDV_PacketReadEx(AdapterHandle adapter, PacketBuf
                                                 PKDV_COMPLETION_ROUTINE routine) {
   // A read without a buffer could only be filled through a null pointer, and
   // one without an adapter would have the poller poll a handle that is none.
-  if (!buffer || adapter == 0 || adapter == PKDV_INVALID_ADAPTER) return 0;
+  if (!buffer || !pkdv::names_an_adapter(adapter)) return 0;
   const EngineEntry inside;
   if (!inside.admitted()) return 0;
   NamedLock guard(&state().globalLock, "PKDV_PacketReadEx");
