@@ -31,6 +31,8 @@ struct FrameHeader {
 // capture not supported; kErrorGenFailure when the reason is not known).
 // Where the capture library ignores the read time-out while no traffic comes,
 // the handle is switched to non-blocking so an empty poll returns at once.
+// A capture unit whose library fills a ring in blocks (Linux) gives live
+// adapters the ring's own size and block time-out instead of `read_timeout_ms`.
 Handle* open(const char* source, int snapshot_length, int flags, int read_timeout_ms, char* error);
 void close(Handle* handle);
 

@@ -13,19 +13,14 @@ target_sources(pkdv_capture_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/linux_interface.cpp)
 
 # Debian builds libpcap without remote capture: <pcap/pcap.h> declares
-# pcap_open and pcap_findalldevs_ex but the library lacks them. Then we supply
-# their local forms.
+# pcap_findalldevs_ex but the library lacks it. Then we supply its local form.
 set(CMAKE_REQUIRED_INCLUDES ${PCAP_INCLUDE_DIR})
 set(CMAKE_REQUIRED_LIBRARIES ${PCAP_LIBRARY})
-check_symbol_exists(pcap_open "pcap/pcap.h" PKDV_HAVE_PCAP_OPEN)
 check_symbol_exists(pcap_findalldevs_ex "pcap/pcap.h" PKDV_HAVE_PCAP_FINDALLDEVS_EX)
 unset(CMAKE_REQUIRED_INCLUDES)
 unset(CMAKE_REQUIRED_LIBRARIES)
-if(NOT PKDV_HAVE_PCAP_OPEN OR NOT PKDV_HAVE_PCAP_FINDALLDEVS_EX)
-  if(PKDV_HAVE_PCAP_OPEN OR PKDV_HAVE_PCAP_FINDALLDEVS_EX)
-    message(FATAL_ERROR "libpcap has only one of pcap_open and pcap_findalldevs_ex")
-  endif()
-  message(STATUS "libpcap lacks remote capture: using pkdv's local pcap_open/pcap_findalldevs_ex")
+if(NOT PKDV_HAVE_PCAP_FINDALLDEVS_EX)
+  message(STATUS "libpcap lacks remote capture: using pkdv's local pcap_findalldevs_ex")
   target_sources(pkdv_capture_objects PRIVATE ${CMAKE_CURRENT_LIST_DIR}/pcap_remote_compat.cpp)
 endif()
 

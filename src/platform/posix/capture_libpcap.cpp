@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
@@ -25,16 +24,19 @@ namespace pkdv::capture {
 namespace {
 
 // libpcap on Linux hands frames over in whole blocks of its ring, each one
-// closed when the read time-out runs out: at 1 ms nearly every block holds a
-// single frame, and a ring of a few blocks keeps only a few milliseconds of
-// traffic between two passes of the poller, 100 ms apart; the kernel drops the
-// rest. Live handles are non-blocking (see open), so the time-out delays no
-// poll, only the moment a frame can be seen, by at most this much; with the
-// ring's 32 blocks (pcap_remote_compat.cpp) 4 ms keeps 128 ms of traffic, more
-// than a pause and a pass, while adding at most 4 ms to a frame's hand-back.
-// (Immediate mode would show frames at once, but gives each frame a slot of
-// the snapshot length: only about 128 frames fit between two passes.)
+// closed when the read time-out runs out: at the client's 1 ms nearly every
+// block would hold a single frame, and a ring of a few blocks keeps only a few
+// milliseconds of traffic between two passes of the poller, 100 ms apart; the
+// kernel drops the rest. So a live adapter gets a ring four times libpcap's
+// default (32 blocks of 256 KiB at a 64 KiB snapshot) whose blocks close after
+// 4 ms: 128 ms of traffic, more than a pause and a pass, while adding at most
+// 4 ms to a frame's hand-back. Live handles are non-blocking (see open), so the
+// time-out delays no poll. (Immediate mode would show frames at once, but
+// gives each frame a slot of the snapshot length: only about 128 frames fit
+// between two passes.) pcap_open would give the default ring: live adapters
+// are opened with pcap_create, which lets us size it.
 constexpr int kLiveBlockTimeoutMs = 4;
+constexpr int kRingBytes = 8 << 20;
 
 pcap_t* as_pcap(Handle* handle) {
   return reinterpret_cast<pcap_t*>(handle);
@@ -116,6 +118,29 @@ pcap_if_t* keep_network_adapters(pcap_if_t* list) {
   return list;
 }
 
+pcap_t* open_local_adapter(const std::string& name, int snapshot_length, bool promiscuous,
+                           char* error) {
+  std::unique_ptr<pcap_t, decltype(&pcap_close)> p(pcap_create(name.c_str(), error), pcap_close);
+  if (p == nullptr) return nullptr;
+  if (pcap_set_snaplen(p.get(), snapshot_length) != 0 ||
+      pcap_set_promisc(p.get(), promiscuous) != 0 ||
+      pcap_set_timeout(p.get(), kLiveBlockTimeoutMs) != 0 ||
+      pcap_set_buffer_size(p.get(), kRingBytes) != 0) {
+    std::snprintf(error, PCAP_ERRBUF_SIZE, "%s", pcap_geterr(p.get()));
+    return nullptr;
+  }
+  const int status = pcap_activate(p.get());
+  if (status < 0) {
+    // pcap_geterr is empty for some failures (e.g. "no such device" on some
+    // kernels); pcap_statustostr always has a text.
+    const char* reason = pcap_geterr(p.get());
+    std::snprintf(error, PCAP_ERRBUF_SIZE, "%s: %s", name.c_str(),
+                  reason[0] != '\0' ? reason : pcap_statustostr(status));
+    return nullptr;
+  }
+  return p.release();
+}
+
 // Whether the kernel has the interface up; empty when it cannot tell.
 std::optional<bool> interface_is_up(const std::string& name) {
   int socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -155,7 +180,9 @@ std::uint32_t open_failure_code(SourceKind kind, std::string_view name, const ch
 
 }  // namespace
 
-Handle* open(const char* source, int snapshot_length, int flags, int read_timeout_ms, char* error) {
+// Savefiles have no time-out, and live adapters the ring's own (see above).
+Handle* open(const char* source, int snapshot_length, int flags, int /*read_timeout_ms*/,
+             char* error) {
   // Checked here too, so that a remote-enabled libpcap is never asked to
   // reach another host.
   if (source == nullptr) {
@@ -169,13 +196,15 @@ Handle* open(const char* source, int snapshot_length, int flags, int read_timeou
     sys::set_last_error(sys::kErrorNotSupported);
     return nullptr;
   }
-  const int timeout_ms = kind == SourceKind::kLocalAdapter
-                             ? std::max(read_timeout_ms, kLiveBlockTimeoutMs)
-                             : read_timeout_ms;
   // Until the handle is remembered, a failure, running out of memory
   // included, closes it again: its ring is megabytes.
+  const std::string opened(name);
   std::unique_ptr<pcap_t, decltype(&pcap_close)> p(
-      pcap_open(source, snapshot_length, flags, timeout_ms, nullptr, error), pcap_close);
+      kind == SourceKind::kSavefile
+          ? pcap_open_offline(opened.c_str(), error)
+          : open_local_adapter(opened, snapshot_length, (flags & PCAP_OPENFLAG_PROMISCUOUS) != 0,
+                               error),
+      pcap_close);
   if (p == nullptr) {
     sys::set_last_error(open_failure_code(kind, name, error));
     return nullptr;
@@ -189,7 +218,7 @@ Handle* open(const char* source, int snapshot_length, int flags, int read_timeou
       sys::set_last_error(sys::kErrorGenFailure);
       return nullptr;
     }
-    record.driver = LinuxDriver::create(std::string(name), (flags & PCAP_OPENFLAG_PROMISCUOUS) != 0,
+    record.driver = LinuxDriver::create(opened, (flags & PCAP_OPENFLAG_PROMISCUOUS) != 0,
                                         pcap_datalink(p.get()));
   }
   open_handles().remember(p.get(), std::move(record));

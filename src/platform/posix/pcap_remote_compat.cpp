@@ -1,6 +1,6 @@
-// Local forms of pcap_open and pcap_findalldevs_ex for a libpcap built without
-// remote capture. They accept the sources a remote-enabled libpcap accepts for
-// the local host and answer as it does; remote hosts are refused.
+// The local form of pcap_findalldevs_ex for a libpcap built without remote
+// capture: it lists the local host as a remote-enabled libpcap does; remote
+// hosts are refused.
 #include "pcap_remote_compat.h"
 
 #include <cstdio>
@@ -11,39 +11,7 @@
 
 namespace {
 
-using pkdv::capture::classify_source;
 using pkdv::capture::kAdapterSourcePrefix;
-using pkdv::capture::SourceKind;
-
-// Four times libpcap's default: 32 blocks of 256 KiB at a 64 KiB snapshot,
-// enough for the frames of one pause of the poller (see capture_libpcap.cpp).
-constexpr int kRingBytes = 8 << 20;
-
-pcap_t* open_adapter(const std::string& name, int snapshot_length, int flags, int read_timeout,
-                     char* error) {
-  pcap_t* p = pcap_create(name.c_str(), error);
-  if (p == nullptr) return nullptr;
-  // Of pcap_open's flags only promiscuous mode means anything for a local
-  // Linux adapter.
-  if (pcap_set_snaplen(p, snapshot_length) != 0 ||
-      pcap_set_promisc(p, (flags & PCAP_OPENFLAG_PROMISCUOUS) != 0) != 0 ||
-      pcap_set_timeout(p, read_timeout) != 0 || pcap_set_buffer_size(p, kRingBytes) != 0) {
-    std::snprintf(error, PCAP_ERRBUF_SIZE, "%s", pcap_geterr(p));
-    pcap_close(p);
-    return nullptr;
-  }
-  int status = pcap_activate(p);
-  if (status < 0) {
-    // pcap_geterr is empty for some failures (e.g. "no such device" on some
-    // kernels); pcap_statustostr always has a text.
-    const char* reason = pcap_geterr(p);
-    std::snprintf(error, PCAP_ERRBUF_SIZE, "%s: %s", name.c_str(),
-                  reason[0] != '\0' ? reason : pcap_statustostr(status));
-    pcap_close(p);
-    return nullptr;
-  }
-  return p;
-}
 
 // Replaces `*field` (malloc'd, possibly null) with a malloc'd copy of `text`,
 // so pcap_freealldevs can free the list as usual.
@@ -76,25 +44,6 @@ bool describe_as_local(pcap_if_t* devices) {
 }
 
 }  // namespace
-
-extern "C" pcap_t* pcap_open(const char* source, int snaplen, int flags, int read_timeout,
-                             struct pcap_rmtauth* /*auth*/, char* errbuf) {
-  if (source == nullptr) {
-    std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "no source given");
-    return nullptr;
-  }
-  auto [kind, name] = classify_source(source);
-  switch (kind) {
-    case SourceKind::kSavefile:
-      return pcap_open_offline(std::string(name).c_str(), errbuf);
-    case SourceKind::kLocalAdapter:
-      return open_adapter(std::string(name), snaplen, flags, read_timeout, errbuf);
-    case SourceKind::kUnsupported:
-      break;
-  }
-  pkdv::capture::describe_unsupported_source(errbuf, source);
-  return nullptr;
-}
 
 // Only "rpcap://" (the local adapters) is listed. Names become "rpcap://NAME"
 // and descriptions "Network adapter 'DESC' on local host", where DESC is

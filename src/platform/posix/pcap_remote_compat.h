@@ -1,11 +1,12 @@
 // The source strings of libpcap's remote-capture extension ("rpcap://NAME",
 // "file://PATH", a plain adapter name) and how we read them.
 //
-// pcap_open and pcap_findalldevs_ex are declared by <pcap/pcap.h>. Where the
-// installed libpcap lacks them (Debian builds it without remote capture),
-// pcap_remote_compat.cpp defines their local forms with the same signatures;
-// the build decides at configure time. Either way the capture unit refuses
-// remote hosts itself, so no source can make the library reach the network.
+// pcap_findalldevs_ex is declared by <pcap/pcap.h>. Where the installed
+// libpcap lacks it (Debian builds it without remote capture),
+// pcap_remote_compat.cpp defines its local form with the same signature; the
+// build decides at configure time. Sources are opened by the capture unit
+// itself (savefiles and local adapters only), so no source can make the
+// library reach the network.
 #pragma once
 
 #include <pcap/pcap.h>
