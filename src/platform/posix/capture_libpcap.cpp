@@ -1,5 +1,6 @@
 // The capture unit on POSIX: libpcap linked directly.
 #include <net/if.h>
+#include <pthread.h>
 #include <pcap/pcap.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -77,6 +78,11 @@ class OpenHandles {
     auto it = records_.find(p);
     return it == records_.end() ? nullptr : &it->second;
   }
+  // Held across fork(), so that a child never inherits the table half-changed
+  // or its lock owned by a thread it does not have. Nobody waits for anything
+  // else while holding the lock, so holding it cannot deadlock the fork.
+  void hold_for_fork() { mutex_.lock(); }
+  void release_after_fork() { mutex_.unlock(); }
 
  private:
   std::mutex mutex_;
@@ -86,7 +92,12 @@ class OpenHandles {
 // Never destroyed: a client may close its adapters from its own static
 // destructors, which can run after ours.
 OpenHandles& open_handles() {
-  static OpenHandles& handles = *new OpenHandles;
+  static OpenHandles& handles = []() -> OpenHandles& {
+    static OpenHandles* const created = new OpenHandles;
+    pthread_atfork([] { created->hold_for_fork(); }, [] { created->release_after_fork(); },
+                   [] { created->release_after_fork(); });
+    return *created;
+  }();
   return handles;
 }
 
