@@ -118,8 +118,10 @@ struct Parser {
       if (options.filter)
         return UsageError{"give the filter with -f or after the options, not both"};
       std::string joined;
-      for (std::string_view word : expression)
-        joined += (joined.empty() ? "" : " ") + std::string(word);
+      for (std::string_view word : expression) {
+        if (!joined.empty()) joined += ' ';
+        joined += word;
+      }
       options.filter = joined;
       capture_only_used = true;
     }

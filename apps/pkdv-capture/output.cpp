@@ -71,8 +71,10 @@ std::string frame_line(const PacketBuffer& buffer, const LineFormat& format) {
                 time_text(static_cast<int64_t>(buffer.timestamp), format.utc).c_str(),
                 buffer.captured_length, buffer.wire_length);
   std::string line = head;
-  if (format.status || buffer.status != NDIS_STATUS_SUCCESS)
-    line += " " + status_name(buffer.status);
+  if (format.status || buffer.status != NDIS_STATUS_SUCCESS) {
+    line += ' ';
+    line += status_name(buffer.status);
+  }
   if (buffer.status != NDIS_STATUS_SUCCESS) return line;
   uint32_t held =
       buffer.captured_length < buffer.capacity ? buffer.captured_length : buffer.capacity;
