@@ -3,10 +3,7 @@
 # stdout, exit 2 for bad arguments and 1 for what cannot be opened, read or written; never a
 # crash (which would show as another code).
 #   bad_input.sh [RUNNER...] PROGRAM      (RUNNER: e.g. the Wine wrapper)
-set -u
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0 passed=0
+source "$(dirname "$0")/checks.sh"
 
 printf 'just some text, certainly not frames\n' >"$work/text.pcap"
 
@@ -19,12 +16,10 @@ expect() {
   lines=$(wc -l <"$work/err")
   if [[ $status == "$want" && $lines == 1 && ! -s $work/out ]] &&
     grep -Eq "^pkdv-capture: .*($message)" "$work/err"; then
-    echo "ok: exit $status: $(cat "$work/err")"
-    passed=$((passed + 1))
+    pass "exit $status: $(cat "$work/err")"
   else
-    echo "FAIL: $* -> exit $status (want $want), $lines stderr lines, stdout $(wc -c <"$work/out") bytes:"
+    fail "$* -> exit $status (want $want), $lines stderr lines, stdout $(wc -c <"$work/out") bytes:"
     cat "$work/err" "$work/out"
-    failures=$((failures + 1))
   fi
 }
 
@@ -61,5 +56,4 @@ expect 1 "bad filter 'ether host nonsense': |cannot open savefile" "$@" ether ho
 expect 1 "cannot read savefile $work/missing.pcap" "$@" --send "$work/missing.pcap" -i pkdv-no-such-adapter
 expect 1 "cannot read savefile $work/text.pcap" "$@" --send "$work/text.pcap" -i pkdv-no-such-adapter
 expect 1 "No such file|cannot open savefile" "$@" -w "$work/no-such-folder/out.pcap" -c 1
-echo "$passed passed, $failures failed"
-((failures == 0))
+finish

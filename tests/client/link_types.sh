@@ -4,14 +4,8 @@
 # with tshark as the referee: the same frame count, the same network layers named, filters
 # compiled for the file's own link type keeping the same frames, and -w files labelled with it.
 #   link_types.sh PROGRAM SAMPLE.pcap
-set -u
+source "$(dirname "$0")/checks.sh"
 program=$1 sample=$2
-here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0 passed=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-pass() { echo "ok: $*"; passed=$((passed + 1)); }
 
 python3 "$here/make_link_types.py" "$sample" "$work" || exit 1
 editcap -F pcapng "$work/sll2.pcap" "$work/sll2.pcapng" || exit 1
@@ -75,5 +69,4 @@ else
   cat "$work/err"
 fi
 
-echo "$passed passed, $failures failed"
-((failures == 0))
+finish

@@ -3,15 +3,8 @@
 # filters, against the checked-in expectation (capture times come from the file and are
 # printed in UTC, so every line is stable).
 #   sample_run.sh PROGRAM SAMPLE.pcap EXPECTED.txt
-set -u
+source "$(dirname "$0")/checks.sh"
 program=$1 sample=$2 expected=$3
-here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0 passed=0
-
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-pass() { echo "ok: $*"; passed=$((passed + 1)); }
 
 # run NAME ARGS...: stdout to $work/NAME.out, stderr to $work/NAME.err, exit code to $status.
 run() {
@@ -128,5 +121,4 @@ for case in "vlan|vlan " "ip6|/[0-9]+ +IPv6 " "arp|/[0-9]+ +ARP " "tcp[tcpflags]
   fi
 done
 
-echo "$passed passed, $failures failed"
-((failures == 0))
+finish

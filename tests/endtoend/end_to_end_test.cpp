@@ -2,7 +2,6 @@
 // a savefile source, and live frames on a veth pair in a private namespace.
 #include <gtest/gtest.h>
 #include <net/if.h>
-#include <pcap/pcap.h>
 
 #include <algorithm>
 #include <chrono>
@@ -15,6 +14,7 @@
 #include "netns.h"
 #include "pkdv.h"
 #include "reader.h"
+#include "savefile_writer.h"
 
 namespace pkdv::testing {
 namespace {
@@ -22,38 +22,22 @@ namespace {
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
-struct SavedFrame {
-  std::vector<std::uint8_t> bytes;
-  std::int32_t seconds;
-  std::int32_t microseconds;
-  std::uint32_t wire_length = 0;  // 0: the captured bytes' length
-};
-
+// Frames of many sizes, and the extremes of a savefile record: the shortest
+// frame at time zero, the longest at the last microsecond of a second.
 std::vector<SavedFrame> make_frames(int count) {
-  std::vector<SavedFrame> frames;
+  std::vector<SavedFrame> frames = {{0, 0, test_frame(0x86DD, 14)},
+                                    {1'700'000'000, 999'999, test_frame(0x0800, 1514, 2)}};
   for (int i = 0; i < count; ++i) {
-    auto bytes = test_frame(0x88B5, 60 + static_cast<std::size_t>(i * 29 % 1400),
-                            static_cast<std::uint8_t>(i));
-    frames.push_back({std::move(bytes), 1'700'000'000 + i, i * 1000 + 7});
+    frames.push_back({1'700'000'000 + i, i * 1000 + 7,
+                      test_frame(0x88B5, 60 + static_cast<std::size_t>(i * 29 % 1400),
+                                 static_cast<std::uint8_t>(i))});
   }
   return frames;
 }
 
-std::string write_savefile(const std::vector<SavedFrame>& frames) {
+std::string write_frames(const std::vector<SavedFrame>& frames) {
   std::string path = ::testing::TempDir() + "pkdv_end_to_end_" + std::to_string(getpid()) + ".pcap";
-  pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65536);
-  pcap_dumper_t* dumper = pcap_dump_open(dead, path.c_str());
-  EXPECT_NE(dumper, nullptr);
-  for (const auto& f : frames) {
-    pcap_pkthdr header{};
-    header.ts.tv_sec = f.seconds;
-    header.ts.tv_usec = f.microseconds;
-    header.caplen = static_cast<bpf_u_int32>(f.bytes.size());
-    header.len = f.wire_length != 0 ? f.wire_length : header.caplen;
-    pcap_dump(reinterpret_cast<u_char*>(dumper), &header, f.bytes.data());
-  }
-  pcap_dump_close(dumper);
-  pcap_close(dead);
+  EXPECT_TRUE(write_savefile(path, frames));
   return path;
 }
 
@@ -65,7 +49,7 @@ void expect_consecutive(const std::vector<ReadResult>& results, std::size_t coun
 
 TEST(EndToEnd, SavefileFramesComeBackByteExactInOrder) {
   const auto frames = make_frames(60);
-  const std::string path = write_savefile(frames);
+  const std::string path = write_frames(frames);
   std::string name = "file://" + path;
   AdapterHandle adapter = PKDV_OpenAdapterA(name.data());
   ASSERT_NE(adapter, PKDV_INVALID_ADAPTER);
@@ -79,8 +63,9 @@ TEST(EndToEnd, SavefileFramesComeBackByteExactInOrder) {
     for (std::size_t i = 0; i < frames.size(); ++i) {
       SCOPED_TRACE(i);
       ASSERT_EQ(results[i].status, NDIS_STATUS_SUCCESS);
-      EXPECT_EQ(results[i].data, frames[i].bytes);
-      EXPECT_EQ(results[i].wire_length, frames[i].bytes.size());
+      EXPECT_EQ(results[i].data, frames[i].data);
+      EXPECT_EQ(results[i].captured_length, frames[i].data.size());
+      EXPECT_EQ(results[i].wire_length, frames[i].data.size());
       EXPECT_EQ(results[i].timestamp, static_cast<std::uint64_t>(frames[i].seconds) * 10'000'000u +
                                           static_cast<std::uint64_t>(frames[i].microseconds) * 10u);
     }
@@ -97,7 +82,7 @@ TEST(EndToEnd, SavefileFramesComeBackByteExactInOrder) {
 TEST(EndToEnd, CapturedLengthNeverExceedsTheBytesCopied) {
   std::vector<std::uint8_t> bytes(100);
   for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i);
-  const std::string path = write_savefile({{bytes, 1, 5, 60}});
+  const std::string path = write_frames({{1, 5, bytes, 60}});
   std::string name = "file://" + path;
   AdapterHandle adapter = PKDV_OpenAdapterA(name.data());
   ASSERT_NE(adapter, PKDV_INVALID_ADAPTER);

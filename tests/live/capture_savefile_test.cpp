@@ -6,21 +6,19 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "netns.h"
 #include "platform/capture.h"
 #include "platform/platform.h"
+#include "savefile_writer.h"
 
 namespace pkdv::capture {
 namespace {
 
-struct SavedFrame {
-  std::int32_t seconds;
-  std::int32_t microseconds;
-  std::vector<std::uint8_t> data;
-};
+using testing::SavedFrame;
 
 class Savefile : public ::testing::Test {
  protected:
@@ -30,19 +28,7 @@ class Savefile : public ::testing::Test {
   void TearDown() override { unlink(path_.c_str()); }
 
   void write(const std::vector<SavedFrame>& frames) {
-    pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65536);
-    ASSERT_NE(dead, nullptr);
-    pcap_dumper_t* dumper = pcap_dump_open(dead, path_.c_str());
-    ASSERT_NE(dumper, nullptr) << pcap_geterr(dead);
-    for (const auto& frame : frames) {
-      pcap_pkthdr header{};
-      header.ts.tv_sec = frame.seconds;
-      header.ts.tv_usec = frame.microseconds;
-      header.caplen = header.len = static_cast<bpf_u_int32>(frame.data.size());
-      pcap_dump(reinterpret_cast<u_char*>(dumper), &header, frame.data.data());
-    }
-    pcap_dump_close(dumper);
-    pcap_close(dead);
+    ASSERT_TRUE(testing::write_savefile(path_, frames));
   }
 
   Handle* open_savefile() {
@@ -56,32 +42,6 @@ class Savefile : public ::testing::Test {
 
   std::string path_;
 };
-
-TEST_F(Savefile, FramesComeBackWithTheirHeadersThenTheEnd) {
-  const std::vector<SavedFrame> frames = {
-      {1, 5, testing::test_frame(0x88b5, 60, 1)},
-      {1700000000, 999999, testing::test_frame(0x0800, 1514, 2)},
-      {0, 0, testing::test_frame(0x86dd, 14)},
-  };
-  write(frames);
-  Handle* handle = open_savefile();
-  ASSERT_NE(handle, nullptr);
-
-  for (const auto& expected : frames) {
-    FrameHeader header{};
-    const std::uint8_t* data = nullptr;
-    ASSERT_EQ(next_frame(handle, &header, &data), 1);
-    EXPECT_EQ(header.seconds, expected.seconds);
-    EXPECT_EQ(header.microseconds, expected.microseconds);
-    EXPECT_EQ(header.captured_length, expected.data.size());
-    EXPECT_EQ(header.wire_length, expected.data.size());
-    EXPECT_EQ(std::vector<std::uint8_t>(data, data + header.captured_length), expected.data);
-  }
-  FrameHeader header{};
-  const std::uint8_t* data = nullptr;
-  EXPECT_LT(next_frame(handle, &header, &data), 0) << "the end of a savefile is negative";
-  close(handle);
-}
 
 TEST_F(Savefile, KnowsItsNameAndHasNoDriver) {
   write({});
@@ -130,32 +90,15 @@ TEST_F(Savefile, EmptyOrMissingFilterProgramIsRefusedWithoutHarm) {
   close(handle);
 }
 
-TEST_F(Savefile, ARefusedFileSaysWhyInTheLastError) {
-  auto refused_with = [&](const std::string& contents) {
-    FILE* file = std::fopen(path_.c_str(), "wb");
-    std::fwrite(contents.data(), 1, contents.size(), file);
-    std::fclose(file);
-    char error[kErrorBufferSize] = {};
-    sys::set_last_error(0);
-    EXPECT_EQ(open(source().c_str(), 65536, 0, 1, error), nullptr);
-    return sys::last_error();
-  };
-  EXPECT_EQ(refused_with("just some text, certainly not frames\n"), sys::kErrorBadFormat);
-  EXPECT_EQ(refused_with(std::string("\xd4\xc3\xb2\xa1\x02\x00", 6)), sys::kErrorFileCorrupt)
-      << "a pcap header cut short";
-  EXPECT_EQ(refused_with(""), sys::kErrorFileCorrupt);
-
-  char error[kErrorBufferSize] = {};
-  EXPECT_EQ(open(("file://" + ::testing::TempDir()).c_str(), 65536, 0, 1, error), nullptr);
-  EXPECT_EQ(sys::last_error(), sys::kErrorAccessDenied) << "a folder";
-}
-
 // Open failures: nullptr, a text that says why, within the 260 bytes, and the
 // reason as a platform error code.
 struct RefusedSource {
   std::string source;
   std::string reason;  // a part of the error text
   std::uint32_t code;  // the last error
+  // When set, `source` is "file://" and a file of these bytes whose path is
+  // appended to it.
+  std::optional<std::string> contents = std::nullopt;
 };
 
 void PrintTo(const RefusedSource& refused, std::ostream* out) {
@@ -165,11 +108,21 @@ void PrintTo(const RefusedSource& refused, std::ostream* out) {
 class RefusedOpen : public ::testing::TestWithParam<RefusedSource> {};
 
 TEST_P(RefusedOpen, GivesNullAndAnErrorText) {
+  std::string source = GetParam().source;
+  const std::string path = ::testing::TempDir() + "pkdv-refused-" + std::to_string(getpid());
+  if (GetParam().contents) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fwrite(GetParam().contents->data(), 1, GetParam().contents->size(), file);
+    std::fclose(file);
+    source += path;
+  }
   char error[kErrorBufferSize + 16];
   std::memset(error, 'X', sizeof error);
   error[0] = '\0';
   sys::set_last_error(0);
-  EXPECT_EQ(open(GetParam().source.c_str(), 65536, 0, 1, error), nullptr);
+  EXPECT_EQ(open(source.c_str(), 65536, 0, 1, error), nullptr);
+  if (GetParam().contents) unlink(path.c_str());
   EXPECT_EQ(sys::last_error(), GetParam().code);
   std::size_t length = strnlen(error, kErrorBufferSize);
   EXPECT_LT(length, static_cast<std::size_t>(kErrorBufferSize)) << "error text not terminated";
@@ -188,6 +141,12 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedSource{"file:///nonexistent/" + std::string(600, 'n'), "nnnn",
                       sys::kErrorFileNotFound},
         RefusedSource{"file://", "", sys::kErrorFileNotFound},
+        RefusedSource{"file://" + ::testing::TempDir(), "", sys::kErrorAccessDenied},
+        RefusedSource{"file://", "", sys::kErrorBadFormat,
+                      "just some text, certainly not frames\n"},
+        RefusedSource{"file://", "", sys::kErrorFileCorrupt,
+                      std::string("\xd4\xc3\xb2\xa1\x02\x00", 6)},
+        RefusedSource{"file://", "", sys::kErrorFileCorrupt, ""},
         RefusedSource{"rpcap://192.0.2.1/eth0", "only local adapters", sys::kErrorNotSupported},
         RefusedSource{"rpcap://[2001:db8::1]:2002/eth0", "only local adapters",
                       sys::kErrorNotSupported},

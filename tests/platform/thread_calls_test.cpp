@@ -3,32 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <mutex>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
+#include "call_log.h"
 #include "step_thread.h"
 
 namespace pkdv::sys {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// What the queued calls saw: their parameter and the thread they ran in.
-std::mutex runs_mutex;
-std::vector<std::pair<std::uintptr_t, ThreadId>> runs;
-
-void PKDV_CALLBACK record_run(std::uintptr_t parameter) {
-  std::lock_guard lock(runs_mutex);
-  runs.emplace_back(parameter, current_thread_id());
-}
-
-std::vector<std::pair<std::uintptr_t, ThreadId>> take_runs() {
-  std::lock_guard lock(runs_mutex);
-  return std::exchange(runs, {});
-}
 
 long long elapsed_ms(Clock::time_point since) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
@@ -58,8 +43,7 @@ TEST_F(ThreadCalls, RunInTheTargetThreadInOrderOnlyDuringAnAlertableWait) {
   std::uint32_t result = 0;
   target.run([&] { result = wait_alertable(kInfinite); });
   EXPECT_EQ(result, kWaitIoCompletion);
-  const std::vector<std::pair<std::uintptr_t, ThreadId>> expected{
-      {1, target_id}, {2, target_id}, {3, target_id}};
+  const std::vector<CallRun> expected{{1, target_id}, {2, target_id}, {3, target_id}};
   EXPECT_EQ(take_runs(), expected);
 
   target.run([&] { result = wait_alertable(0); });

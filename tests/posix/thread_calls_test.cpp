@@ -3,30 +3,15 @@
 // tests/platform/thread_calls_test.cpp.
 #include <gtest/gtest.h>
 
-#include <mutex>
-#include <utility>
 #include <vector>
 
 #include "pkdv.h"
 #include "platform/platform.h"
+#include "call_log.h"
 #include "step_thread.h"
 
 namespace pkdv::sys {
 namespace {
-
-// What the queued calls saw: their parameter and the thread they ran in.
-std::mutex runs_mutex;
-std::vector<std::pair<std::uintptr_t, ThreadId>> runs;
-
-void PKDV_CALLBACK record_run(std::uintptr_t parameter) {
-  std::lock_guard lock(runs_mutex);
-  runs.emplace_back(parameter, current_thread_id());
-}
-
-std::vector<std::pair<std::uintptr_t, ThreadId>> take_runs() {
-  std::lock_guard lock(runs_mutex);
-  return std::exchange(runs, {});
-}
 
 TEST(ThreadById, AnExportedWaitIsTheSameWait) {
   take_runs();
@@ -51,7 +36,7 @@ TEST(ThreadById, OpensOnceTheThreadHasIdentifiedItselfAndNotAfterItEnds) {
   std::uint32_t result = 0;
   target.run([&] { result = wait_alertable(0); });
   EXPECT_EQ(result, kWaitIoCompletion);
-  EXPECT_EQ(take_runs(), (std::vector<std::pair<std::uintptr_t, ThreadId>>{{5, target_id}}));
+  EXPECT_EQ(take_runs(), (std::vector<CallRun>{{5, target_id}}));
   thread_close(handle);
 
   EXPECT_EQ(thread_open(0), nullptr) << "0 is never a thread id";

@@ -1,6 +1,7 @@
 #include "reposting_reader.h"
 
 #include <chrono>
+#include <utility>
 
 namespace pkdv::support {
 
@@ -33,6 +34,7 @@ bool RepostingReader::post(Slot& slot) {
                                   reinterpret_cast<std::uintptr_t>(&slot), completed) == 1;
   if (slot.posted) {
     ++outstanding_;
+    ++posts_;
   } else {
     ++refused_posts_;
   }
@@ -59,7 +61,7 @@ void PKDV_CALLBACK RepostingReader::completed(std::uint32_t status, std::uint32_
   if (again && self.reposting_) self.post(slot);
 }
 
-void RepostingReader::take_back() {
+int RepostingReader::take_back() {
   reposting_ = false;
   for (Slot& slot : slots_) {
     if (slot.posted) PKDV_CancelPacketRead(adapter_, slot.buffer());
@@ -73,12 +75,21 @@ void RepostingReader::take_back() {
     if (!filled || std::chrono::steady_clock::now() > deadline) break;
     PKDV_WaitAlertable(kWaitSliceMs);
   }
+  int taken_back = 0;
   for (Slot& slot : slots_) {
     if (slot.posted && slot.buffer()->status == kUnfilled) {
       slot.posted = false;
       --outstanding_;
+      ++taken_back;
     }
   }
+  return taken_back;
+}
+
+int RepostingReader::abandon() {
+  reposting_ = false;
+  for (Slot& slot : slots_) slot.posted = false;
+  return std::exchange(outstanding_, 0);
 }
 
 }  // namespace pkdv::support

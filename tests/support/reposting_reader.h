@@ -30,11 +30,18 @@ class RepostingReader {
   int post_idle(int most);
   // Stops reposting, cancels every pending read and waits alertably until the
   // reads filled before the cancellation have been handed back, so the library
-  // holds no buffer afterwards. Runs in the thread that posted.
-  void take_back();
+  // holds no buffer afterwards. Runs in the thread that posted. Returns how
+  // many reads it took back before they were filled.
+  int take_back();
+  // For a posting thread that ends with its reads outstanding (the library
+  // then drops them and calls no routine): forgets them and stops reposting.
+  // The buffers must stay until the library's next pass. Returns how many
+  // reads were outstanding.
+  int abandon();
 
   int outstanding() const { return outstanding_; }
-  // Posts the library refused.
+  // Posts the library took, and those it refused.
+  long long posts() const { return posts_; }
   int refused_posts() const { return refused_posts_; }
 
  private:
@@ -53,6 +60,7 @@ class RepostingReader {
   Handler handler_;
   std::vector<Slot> slots_;
   int outstanding_ = 0;
+  long long posts_ = 0;
   int refused_posts_ = 0;
   bool reposting_ = true;
 };

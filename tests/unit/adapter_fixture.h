@@ -39,6 +39,12 @@ void PKDV_CALLBACK record_95_form(std::uintptr_t context);
 // The 95-form routine as a client of that family passes it.
 PKDV_COMPLETION_ROUTINE routine_95_as_passed();
 
+// A probe called as a client that reads the whole 32-bit result register.
+inline std::uint32_t whole_result(uint8_t(PKDV_CALL* probe)()) {
+  using Whole = std::uint32_t(PKDV_CALL*)();
+  return reinterpret_cast<Whole>(reinterpret_cast<void (*)()>(probe))();
+}
+
 class AdapterTest : public ::testing::Test {
  protected:
   void SetUp() override;

@@ -83,23 +83,40 @@ TEST_F(CloseAdapterTest, ClosesTheCaptureHandle) {
   EXPECT_EQ(capture_.closed[0], capture_handle(adapter));
 }
 
-// A poller pass that runs the moment the handle is closed must find no read
-// left on it.
-TEST_F(CloseAdapterTest, PendingReadsLeaveThePollersReachBeforeTheHandleCloses) {
-  AdapterHandle adapter = open_adapter("eth0");
-  std::vector<std::uint8_t> storage(PKDV_PACKET_BUFFER_HEADER_SIZE + 64);
-  auto* buffer = reinterpret_cast<PacketBuffer*>(storage.data());
-  buffer->capacity = 64;
+// Closing an adapter hands its pending reads back as failures, in the order
+// they were posted and without a sequence number; a poller pass that runs the
+// moment the handle is closed finds no read left on it, while the reads on
+// another adapter are served as before.
+TEST_F(CloseAdapterTest, PendingReadsFailBeforeTheHandleClosesAndOtherAdaptersReadOn) {
+  AdapterHandle closing = open_adapter("closing");
+  AdapterHandle staying = open_adapter("staying");
+  std::vector<std::vector<std::uint8_t>> storage;
   std::uint32_t transferred = 0;
-  ASSERT_EQ(PKDV_PacketReadEx(adapter, buffer, &transferred, 9, record_nt_form), 1u);
+  const auto post = [&](AdapterHandle adapter, std::uintptr_t context) {
+    storage.emplace_back(PKDV_PACKET_BUFFER_HEADER_SIZE + 64);
+    auto* buffer = reinterpret_cast<PacketBuffer*>(storage.back().data());
+    buffer->capacity = 64;
+    EXPECT_EQ(PKDV_PacketReadEx(adapter, buffer, &transferred, context, record_nt_form), 1u);
+    return buffer;
+  };
+  post(closing, 1);
+  const PacketBuffer* on_staying = post(staying, 2);
+  post(closing, 3);
+  capture_.push_frame(capture_handle(staying), std::vector<std::uint8_t>(20, 0xAB));
   capture_.on_close = [](capture::Handle*) { engine::poll_pass(); };
 
-  EXPECT_EQ(PKDV_CloseAdapter(adapter), 1);
-  EXPECT_EQ(capture_.adapter(capture_handle(adapter)).polls, 0);
+  EXPECT_EQ(PKDV_CloseAdapter(closing), 1);
+  EXPECT_EQ(capture_.adapter(capture_handle(closing)).polls, 0)
+      << "a closed handle is never polled";
   sys::wait_alertable(0);
-  ASSERT_EQ(routines_.calls.size(), 1u);
+  ASSERT_EQ(routines_.calls.size(), 3u);
+  EXPECT_EQ(routines_.calls[0].context, 1u);
   EXPECT_EQ(routines_.calls[0].status, NDIS_STATUS_FAILURE);
-  EXPECT_EQ(routines_.calls[0].context, 9u);
+  EXPECT_EQ(routines_.calls[1].context, 3u);
+  EXPECT_EQ(routines_.calls[1].status, NDIS_STATUS_FAILURE);
+  EXPECT_EQ(routines_.calls[2].context, 2u);
+  EXPECT_EQ(routines_.calls[2].status, NDIS_STATUS_SUCCESS);
+  EXPECT_EQ(on_staying->sequence, 1u) << "failed reads consume no sequence number";
 }
 
 TEST_F(CloseAdapterTest, NullAndMinusOneAreIgnored) {

@@ -9,11 +9,6 @@
 namespace pkdv::testing {
 namespace {
 
-std::uint32_t whole_result(uint8_t(PKDV_CALL* probe)()) {
-  using Whole = std::uint32_t(PKDV_CALL*)();
-  return reinterpret_cast<Whole>(reinterpret_cast<void (*)()>(probe))();
-}
-
 struct Platform {
   const char* label;
   std::optional<sys::VersionInfo> version;  // none: the query fails

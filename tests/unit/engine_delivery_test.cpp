@@ -182,31 +182,5 @@ TEST_F(DeliveryTest, IdleRecordKeepsItsQueueAndGetsItsTokenBack) {
   sys::event_set(record->token);
 }
 
-TEST_F(DeliveryTest, ClosingAnAdapterHandsItsPendingReadsBackAsFailures) {
-  auto* closing = adapter("closing");
-  auto* staying = adapter("staying");
-  Buffer on_closing1(100), on_staying(100), on_closing2(100);
-  post(closing, on_closing1.get(), 1);
-  post(staying, on_staying.get(), 2);
-  post(closing, on_closing2.get(), 3);
-
-  engine::retire_adapter(handle(closing));
-  capture::close(closing);
-  const int polls_at_close = capture_.adapter(closing).polls;
-  capture_.push_frame(staying, bytes(20));
-  engine::poll_pass();
-  deliver_here();
-
-  EXPECT_EQ(capture_.adapter(closing).polls, polls_at_close) << "a closed handle is never polled";
-  auto calls = log_.all();
-  ASSERT_EQ(calls.size(), 3u);
-  EXPECT_EQ(calls[0].context, 1u);
-  EXPECT_EQ(calls[0].status, NDIS_STATUS_FAILURE);
-  EXPECT_EQ(calls[1].context, 3u);
-  EXPECT_EQ(calls[1].status, NDIS_STATUS_FAILURE);
-  EXPECT_EQ(calls[2].context, 2u);
-  EXPECT_EQ(on_staying.sequence(), 1u) << "retired reads consume no sequence number";
-}
-
 }  // namespace
 }  // namespace pkdv::testing

@@ -1,6 +1,5 @@
 // The poller's pass: which reads it fills, in which order, with what.
 #include <algorithm>
-#include <memory>
 
 #include "engine/engine.h"
 #include "engine/state.h"
@@ -169,38 +168,6 @@ TEST_F(PollerTest, ThreadsSharingAnAdapterTakeFramesLowestThreadIdFirst) {
   engine::poll_pass();
   EXPECT_EQ(high.deliver(), sys::kWaitIoCompletion);
   EXPECT_EQ(for_high.sequence(), 2u);
-}
-
-TEST_F(PollerTest, APassVisitsAtMostTwentyRecordsIdleOnesIncluded) {
-  auto* a = adapter("eth0");
-  std::vector<std::unique_ptr<ClientThread>> threads;
-  std::vector<std::unique_ptr<Buffer>> buffers;
-  for (int i = 0; i < 21; ++i) {
-    threads.push_back(std::make_unique<ClientThread>());
-    buffers.push_back(std::make_unique<Buffer>(100));
-  }
-  std::sort(threads.begin(), threads.end(),
-            [](const auto& x, const auto& y) { return x->id() < y->id(); });
-  // The lowest id keeps an idle record (its read was served and handed back),
-  // which still counts towards the twenty.
-  threads[0]->run([&] { post(a, buffers[0]->get(), 0); });
-  capture_.push_frame(a, frame(20, 0));
-  engine::poll_pass();
-  threads[0]->deliver();
-  for (int i = 1; i < 21; ++i) {
-    const std::uint32_t expected = i < 20 ? 1u : 0u;
-    threads[i]->run([&, i, expected] {
-      EXPECT_EQ(post(a, buffers[i]->get(), static_cast<std::uintptr_t>(i)), expected)
-          << "the 21st record is refused";
-    });
-  }
-  for (int i = 0; i < 30; ++i) capture_.push_frame(a, frame(20, 0));
-
-  engine::poll_pass();
-
-  for (int i = 1; i < 20; ++i) EXPECT_NE(buffers[i]->sequence(), 0u) << "record " << i;
-  EXPECT_EQ(buffers[20]->sequence(), 0u) << "the 21st record is not served";
-  for (auto& t : threads) t->deliver();
 }
 
 }  // namespace
