@@ -13,10 +13,6 @@ using CaptureErrorTest = EngineTest;
 
 constexpr std::uint64_t kUntouched = 0x5A5A5A5A5A5A5A5Au;
 
-std::vector<std::uint8_t> bytes(std::size_t n, std::uint8_t fill) {
-  return std::vector<std::uint8_t>(n, fill);
-}
-
 // A buffer whose every field the poller may write holds a known pattern.
 std::unique_ptr<Buffer> marked_buffer() {
   auto buffer = std::make_unique<Buffer>(100);

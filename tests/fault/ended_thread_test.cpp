@@ -14,10 +14,6 @@ namespace {
 
 using EndedThreadTest = EngineTest;
 
-std::vector<std::uint8_t> bytes(std::size_t n) {
-  return std::vector<std::uint8_t>(n, 0xAB);
-}
-
 TEST_F(EndedThreadTest, ItsReadsAreClearedAndItsPlaceInThePassGoesToALiveThread) {
   auto* a = adapter("eth0");
   auto* other = adapter("other");

@@ -15,10 +15,6 @@ class QueueingFailureTest : public EngineTest {
   }
 };
 
-std::vector<std::uint8_t> bytes(std::size_t n) {
-  return std::vector<std::uint8_t>(n, 0xAB);
-}
-
 TEST_F(QueueingFailureTest, EveryLaterPassOffersTheDeliveryAgainUntilItIsQueued) {
   auto* a = adapter("eth0");
   ClientThread client;

@@ -20,10 +20,6 @@ using namespace std::chrono_literals;
 
 using UnloadMidPassTest = EngineTest;
 
-std::vector<std::uint8_t> bytes(std::size_t n) {
-  return std::vector<std::uint8_t>(n, 0xAB);
-}
-
 // Signals when the first poll of a pass starts, then keeps the pass inside
 // that poll for a while.
 struct SlowFirstPoll {

@@ -9,10 +9,6 @@ namespace {
 
 using CancelTest = EngineTest;
 
-std::vector<std::uint8_t> bytes(std::size_t n) {
-  return std::vector<std::uint8_t>(n, 0x5A);
-}
-
 engine::ThreadRecord* record_of(sys::ThreadId id) {
   auto& table = engine::state().table;
   auto entry = table.find(id);

@@ -11,10 +11,6 @@ namespace {
 
 using DeliveryTest = EngineTest;
 
-std::vector<std::uint8_t> bytes(std::size_t n) {
-  return std::vector<std::uint8_t>(n, 0xAB);
-}
-
 TEST_F(DeliveryTest, RunsOnlyInThePostingThreadDuringItsAlertableWait) {
   auto* a = adapter("eth0");
   ClientThread client;

@@ -93,6 +93,11 @@ class EngineTest : public ::testing::Test {
   CompletionLog& log_ = CompletionLog::get();
 };
 
+// A frame's bytes for the scripted capture: `n` of them, all `fill`.
+inline std::vector<std::uint8_t> bytes(std::size_t n, std::uint8_t fill = 0xAB) {
+  return std::vector<std::uint8_t>(n, fill);
+}
+
 // A PacketBuffer with room for `capacity` data bytes.
 class Buffer {
  public:
