@@ -120,11 +120,12 @@ class Client {
       ++world_.tally.failed;
       return;
     }
-    if (b.sequence <= last_sequence_) world_.error("a thread's frames came out of order");
-    last_sequence_ = b.sequence;
+    const std::uint64_t sequence = b.sequence;  // on a 4-byte boundary: read by value
+    if (sequence <= last_sequence_) world_.error("a thread's frames came out of order");
+    last_sequence_ = sequence;
     {
       std::lock_guard guard(world_.mutex);
-      if (!world_.sequences.insert(b.sequence).second) world_.error("a frame reached two reads");
+      if (!world_.sequences.insert(sequence).second) world_.error("a frame reached two reads");
     }
     if (status == NDIS_STATUS_INVALID_LENGTH) {
       ++world_.tally.too_long;
