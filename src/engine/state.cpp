@@ -40,18 +40,7 @@ bool close_gate() {
   return inside.load() == 0;
 }
 
-namespace {
-// Heap-allocated and released explicitly at unload rather than a static
-// object, so no static destructor can tear it down under a running poller.
 EngineState* engine_state = nullptr;
-}  // namespace
-
-EngineState& state() {
-  return *engine_state;
-}
-bool state_built() {
-  return engine_state != nullptr;
-}
 
 void build_state() {
   engine_state = new EngineState;
@@ -72,12 +61,6 @@ void destroy_state() {
   sys::lock_delete(&engine_state->globalLock);
   delete engine_state;
   engine_state = nullptr;
-}
-
-ThreadRecord* find_record(sys::ThreadId id) {
-  auto& table = state().table;
-  auto entry = table.find(id);
-  return entry == table.end() ? nullptr : entry->second;
 }
 
 ThreadRecord* create_record(sys::ThreadId id) {
@@ -153,11 +136,6 @@ void RequestQueue::destroy_with_requests() {
     free_request(request);
     request = next;
   }
-}
-
-NamedLock::NamedLock(sys::CriticalSection* section, const char* name) : section_(section) {
-  sys::copy_text(name_, name, sizeof name_);
-  sys::lock_enter(section_);
 }
 
 NamedLock::~NamedLock() {

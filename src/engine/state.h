@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <map>
 
 #include "pkdv.h"
@@ -25,7 +26,6 @@ struct ReadRequest {
   std::uint32_t* transferred = nullptr;
   std::uintptr_t context = 0;
   PKDV_COMPLETION_ROUTINE routine = nullptr;
-  std::uintptr_t reserved = 0;
   // A request sits in at most one queue at a time, so the queue links live in
   // the request itself and queueing never allocates.
   ReadRequest* previous = nullptr;
@@ -81,11 +81,17 @@ struct EngineState {
 };
 
 // The module's one engine state; valid between build_state and destroy_state.
-EngineState& state();
-bool state_built();
+// Heap-allocated and released explicitly at unload rather than a static
+// object, so no static destructor can tear it down under a running poller.
+extern EngineState* engine_state;
+inline EngineState& state() {
+  return *engine_state;
+}
+inline bool state_built() {
+  return engine_state != nullptr;
+}
 
 // All below: the caller holds globalLock.
-ThreadRecord* find_record(sys::ThreadId id);
 // Creates the calling thread's record (signalled token, no queues) and inserts
 // it. nullptr, with nothing inserted, when any part cannot be made.
 ThreadRecord* create_record(sys::ThreadId id);
@@ -99,10 +105,19 @@ ThreadTable::iterator clear_if_thread_ended(ThreadTable::iterator entry);
 
 // --- The lock guard. ---
 // Scope guard over a critical section that carries the name of the function
-// that took it, so a debugger shows who holds which lock.
+// that took it, so a debugger shows who holds which lock. The name is always
+// a literal, so the bounded copy (at most 29 characters and the terminator)
+// has a length known when compiling: a few moves rather than a measuring copy
+// on every lock, which the read path takes twice a frame.
 class NamedLock {
  public:
-  NamedLock(sys::CriticalSection* section, const char* name);
+  template <std::size_t N>
+  NamedLock(sys::CriticalSection* section, const char (&name)[N]) : section_(section) {
+    constexpr std::size_t kept = N - 1 < sizeof name_ ? N - 1 : sizeof name_ - 1;
+    std::memcpy(name_, name, kept);
+    name_[kept] = '\0';
+    sys::lock_enter(section_);
+  }
   virtual ~NamedLock();
   NamedLock(const NamedLock&) = delete;
   NamedLock& operator=(const NamedLock&) = delete;

@@ -58,9 +58,6 @@ ThreadId current_thread_id();
 // id cannot name another thread, and the thread's end can be observed.
 // Opened with the right to queue calls to the thread. nullptr on failure.
 ThreadHandle thread_open_current();
-// Opens the live thread with this id for queueing (OpenThread with
-// THREAD_SET_CONTEXT). nullptr when no live thread has that id.
-ThreadHandle thread_open(ThreadId id);
 void thread_close(ThreadHandle thread);
 // True once the thread has ended.
 bool thread_has_ended(ThreadHandle thread);

@@ -99,35 +99,39 @@ HeapPause::~HeapPause() {
 using pkdv::testing::allocate;
 using pkdv::testing::release;
 
-void* operator new(std::size_t size) {
+// Out of line even in a link-time optimised build: valgrind replaces these by
+// name, and a delete inlined as free() into a caller would no longer pair
+// with the new it replaced.
+
+[[gnu::noinline]] void* operator new(std::size_t size) {
   if (void* block = allocate(size)) return block;
   throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) {
+[[gnu::noinline]] void* operator new[](std::size_t size) {
   if (void* block = allocate(size)) return block;
   throw std::bad_alloc();
 }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+[[gnu::noinline]] void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
   return allocate(size);
 }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+[[gnu::noinline]] void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
   return allocate(size);
 }
-void operator delete(void* block) noexcept {
+[[gnu::noinline]] void operator delete(void* block) noexcept {
   release(block);
 }
-void operator delete[](void* block) noexcept {
+[[gnu::noinline]] void operator delete[](void* block) noexcept {
   release(block);
 }
-void operator delete(void* block, std::size_t) noexcept {
+[[gnu::noinline]] void operator delete(void* block, std::size_t) noexcept {
   release(block);
 }
-void operator delete[](void* block, std::size_t) noexcept {
+[[gnu::noinline]] void operator delete[](void* block, std::size_t) noexcept {
   release(block);
 }
-void operator delete(void* block, const std::nothrow_t&) noexcept {
+[[gnu::noinline]] void operator delete(void* block, const std::nothrow_t&) noexcept {
   release(block);
 }
-void operator delete[](void* block, const std::nothrow_t&) noexcept {
+[[gnu::noinline]] void operator delete[](void* block, const std::nothrow_t&) noexcept {
   release(block);
 }

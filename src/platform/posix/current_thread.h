@@ -11,8 +11,6 @@ ThreadState* current_thread_state();
 // As above, with a counted reference the caller must release; nullptr once
 // the states have been released.
 ThreadState* acquire_current_thread_state();
-// A counted reference to the live registered thread `id`, or nullptr.
-ThreadState* acquire_thread_state(ThreadId id);
 
 // Module unload, after module::unload: deletes the thread-exit key so no
 // thread that ends later calls into this library's (by then unmapped) code,

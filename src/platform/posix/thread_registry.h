@@ -1,10 +1,7 @@
-// The live threads that have a state, keyed by thread id. A thread id names
-// one live thread at a time; when a new thread turns up under an id that is
-// still registered, the old state is marked ended and replaced, so handles
-// opened on it keep naming the old thread and report it ended.
+// The live threads that have a state. Module unload ends them all at once,
+// so every registered state is kept on a list until its thread ends.
 #pragma once
 
-#include <map>
 #include <mutex>
 
 #include "thread_state.h"
@@ -13,16 +10,14 @@ namespace pkdv::sys {
 
 class ThreadRegistry {
  public:
-  // A new state for the calling thread, registered under `id`. Its first
-  // reference is the thread's own, given back by end_thread or close.
-  // nullptr once closed or without memory.
+  // A new state for the calling thread, known by `id`. Its first reference
+  // is the thread's own, given back by end_thread or close. nullptr once
+  // closed or without memory.
   ThreadState* register_thread(ThreadId id);
   // The thread has ended: marks its state ended, drops it from the registry and
   // gives back the thread's reference. Does nothing once closed (close has
   // released the state already).
   void end_thread(ThreadState* state);
-  // A counted reference to the live thread `id`, or nullptr.
-  ThreadState* open(ThreadId id);
   // A counted reference to `state`, which the caller's own thread registered;
   // nullptr once closed, when that state is no longer the registry's to share.
   ThreadState* retain_registered(ThreadState* state);
@@ -35,12 +30,13 @@ class ThreadRegistry {
   void forget_after_fork();
 
  private:
-  void end_locked(ThreadState* state);
+  void unlink(ThreadState* state);
 
   std::mutex mutex_;
-  // Allocated on first registration and freed by close, so that the registry
-  // itself needs no destructor (see current_thread.cpp).
-  std::map<ThreadId, ThreadState*>* live_ = nullptr;
+  // Linked through the states' own registry links, so that registering
+  // allocates nothing beyond the state and the registry needs no destructor
+  // (see current_thread.cpp).
+  ThreadState* first_ = nullptr;
   bool closed_ = false;
 };
 

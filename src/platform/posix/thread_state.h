@@ -30,6 +30,9 @@ struct ThreadState {
   // Written under mutex; has_ended reads it without, since the engine asks on
   // every posted read.
   std::atomic<bool> ended{false};
+  // The registry's list of live threads (guarded by the registry's lock).
+  ThreadState* registry_previous = nullptr;
+  ThreadState* registry_next = nullptr;
 };
 
 void retain(ThreadState* state);

@@ -11,7 +11,6 @@
 namespace pkdv::sys {
 
 ThreadId current_thread_id() {
-  // Registering here lets any thread that posts work be opened by id later.
   // The id is the one taken at registration: asking the kernel again would
   // cost a system call on every posted read.
   if (const ThreadState* state = current_thread_state()) return state->id;
@@ -20,10 +19,6 @@ ThreadId current_thread_id() {
 
 ThreadHandle thread_open_current() {
   return acquire_current_thread_state();
-}
-
-ThreadHandle thread_open(ThreadId id) {
-  return acquire_thread_state(id);
 }
 
 void thread_close(ThreadHandle thread) {

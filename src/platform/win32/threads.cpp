@@ -21,10 +21,6 @@ ThreadHandle thread_open_current() {
   return OpenThread(kHeldThreadAccess, FALSE, GetCurrentThreadId());
 }
 
-ThreadHandle thread_open(ThreadId id) {
-  return OpenThread(THREAD_SET_CONTEXT, FALSE, id);
-}
-
 void thread_close(ThreadHandle thread) {
   CloseHandle(thread);
 }
