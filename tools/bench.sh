@@ -64,9 +64,15 @@ run() {
 start=$SECONDS
 [[ -s $savefile ]] || run "$bin/pkdv_bench_savefile" --out "$savefile" --frames "$frames"
 
-# 1. Engine cost per frame.
+# 1. Engine cost per frame: mixed sizes (the targets), then 64-byte frames, where the
+# copy is smallest and the engine's own share largest.
 run "$bin/pkdv_bench_engine" --savefile "$savefile" --repeats "$repeats" --work-dir "$build" \
   --json "$results/engine.json"
+small_savefile=$(realpath "$build")/bench-$frames-64.pcap
+[[ -s $small_savefile ]] ||
+  run "$bin/pkdv_bench_savefile" --out "$small_savefile" --frames "$frames" --size 64
+run "$bin/pkdv_bench_engine" --savefile "$small_savefile" --repeats "$repeats" --work-dir "$build" \
+  --no-targets --json "$results/engine-64-byte-frames.json"
 
 # 2. Latency, with 1 and with 20 client threads.
 for threads in 1 20; do

@@ -1,10 +1,12 @@
 // Engine cost per frame next to the floor of bare libpcap, on one savefile.
 //
 //   pkdv_bench_engine --savefile PATH [--json FILE] [--repeats N] [--no-callgrind]
-//                     [--work-dir DIR]
+//                     [--work-dir DIR] [--no-targets]
 //       Times every case N times (interleaved; the median counts), then counts
 //       each case's instructions under callgrind, prints the table and writes
-//       the JSON.
+//       the JSON. The targets are judged on instructions (they repeat exactly;
+//       times only without callgrind); --no-targets leaves them out, for a
+//       savefile they are not set for.
 //   pkdv_bench_engine --single CASE --savefile PATH --frames-file FILE
 //       One run of one case, as callgrind runs it; writes the frame count.
 #include <cstdio>
@@ -24,19 +26,20 @@ namespace {
 
 using namespace pkdv::bench;
 
-constexpr double kTargetRatio = 2.0;
-
 struct Case {
   std::string name;
   std::string label;
   int outstanding;  // 0: the raw floor
+  double target;    // most times the floor; 0: none
 };
 
+// With one read every frame pays for a whole pass and delivery; with many the
+// pacing design spreads those over the reads of a pass.
 const std::vector<Case> kCases = {
-    {"raw", "libpcap: pcap_next_ex + copy", 0},
-    {"engine-1", "engine, 1 read outstanding", 1},
-    {"engine-64", "engine, 64 reads outstanding", 64},
-    {"engine-1024", "engine, 1024 reads outstanding", 1024},
+    {"raw", "libpcap: pcap_next_ex + copy", 0, 0},
+    {"engine-1", "engine, 1 read outstanding", 1, 2.5},
+    {"engine-64", "engine, 64 reads outstanding", 64, 0},
+    {"engine-1024", "engine, 1024 reads outstanding", 1024, 1.5},
 };
 
 CaseResult run_case(const Case& c, const std::string& savefile) {
@@ -124,25 +127,34 @@ int run_suite(const Options& options) {
     rows.push_back(row);
   }
 
-  const Measured& top = measured.back();
-  const double ns_ratio = top.ns_per_frame / floor.ns_per_frame;
-  std::optional<double> instruction_ratio;
-  if (top.instructions_per_frame && floor.instructions_per_frame) {
-    instruction_ratio = *top.instructions_per_frame / *floor.instructions_per_frame;
+  bool all_met = true;
+  std::vector<pkdv::bench::Json> targets;
+  for (std::size_t i = 0; i < kCases.size() && !options.flag("no-targets"); ++i) {
+    if (kCases[i].target == 0) continue;
+    const Measured& m = measured[i];
+    const bool by_instructions = m.instructions_per_frame && floor.instructions_per_frame;
+    const double ratio = by_instructions ? *m.instructions_per_frame / *floor.instructions_per_frame
+                                         : m.ns_per_frame / floor.ns_per_frame;
+    const bool met = ratio <= kCases[i].target;
+    all_met = all_met && met;
+    std::printf("TARGET %s <= %.1fx floor in %s: %.2fx: %s\n", kCases[i].label.c_str(),
+                kCases[i].target, by_instructions ? "instructions" : "time", ratio,
+                met ? "met" : "MISSED");
+    pkdv::bench::Json target;
+    target.text("case", kCases[i].name)
+        .text("measure", by_instructions ? "instructions" : "time")
+        .number("most", kCases[i].target)
+        .number("ratio", ratio)
+        .boolean("met", met);
+    targets.push_back(target);
   }
-  const bool met =
-      ns_ratio <= kTargetRatio && (!instruction_ratio || *instruction_ratio <= kTargetRatio);
-  std::printf(
-      "TARGET engine cost at 1024 outstanding <= %.1fx floor: instructions %s, time "
-      "%.2fx: %s\n",
-      kTargetRatio, ratio_text(instruction_ratio, 1.0).c_str(), ns_ratio, met ? "met" : "MISSED");
 
   pkdv::bench::Json json;
   json.text("savefile", savefile)
       .integer("repeats", repeats)
       .array("cases", rows)
-      .number("target_ratio", kTargetRatio)
-      .boolean("target_met", met);
+      .array("targets", targets)
+      .boolean("targets_met", all_met);
   const std::string path = options.text("json");
   if (!path.empty() && !write_json_file(path, json)) return 1;
   return 0;

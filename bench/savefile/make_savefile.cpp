@@ -1,8 +1,8 @@
 // Writes the savefile the benchmarks read: FRAMES Ethernet frames whose sizes
 // are spread evenly over 60..1514 bytes, in an order fixed by the seed, so
-// every run reads the same bytes.
+// every run reads the same bytes; or, with --size, frames of that one size.
 //
-//   pkdv_bench_savefile --out PATH --frames N [--seed S]
+//   pkdv_bench_savefile --out PATH --frames N [--seed S] [--size BYTES]
 #include <pcap/pcap.h>
 
 #include <algorithm>
@@ -32,7 +32,8 @@ void fill_frame(std::array<std::uint8_t, kLargestFrame>& bytes, int size, std::u
   for (int i = 14; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(number + i);
 }
 
-int write_savefile(const std::string& path, long long frames, unsigned seed) {
+// `fixed_size` 0: sizes spread evenly over the whole range.
+int write_savefile(const std::string& path, long long frames, unsigned seed, int fixed_size) {
   pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65536);
   pcap_dumper_t* out = dead ? pcap_dump_open(dead, path.c_str()) : nullptr;
   if (!out) {
@@ -41,7 +42,8 @@ int write_savefile(const std::string& path, long long frames, unsigned seed) {
     return 1;
   }
   std::mt19937 random(seed);
-  std::uniform_int_distribution<int> size(kSmallestFrame, kLargestFrame);
+  std::uniform_int_distribution<int> size(fixed_size ? fixed_size : kSmallestFrame,
+                                          fixed_size ? fixed_size : kLargestFrame);
   std::array<std::uint8_t, kLargestFrame> data{};
   long long bytes = 0;
   for (long long i = 0; i < frames; ++i) {
@@ -74,11 +76,15 @@ int main(int argc, char** argv) {
     const pkdv::bench::Options options(argc, argv, 1);
     const std::string path = options.text("out");
     const long long frames = options.integer("frames", 200'000);
-    if (path.empty() || frames <= 0) {
-      std::fprintf(stderr, "usage: %s --out PATH --frames N [--seed S]\n", argv[0]);
+    const long long fixed_size = options.integer("size", 0);
+    const bool size_fits = fixed_size == 0 || (fixed_size >= 14 && fixed_size <= kLargestFrame);
+    if (path.empty() || frames <= 0 || !size_fits) {
+      std::fprintf(stderr, "usage: %s --out PATH --frames N [--seed S] [--size 14..1514]\n",
+                   argv[0]);
       return 2;
     }
-    return write_savefile(path, frames, static_cast<unsigned>(options.integer("seed", 1)));
+    return write_savefile(path, frames, static_cast<unsigned>(options.integer("seed", 1)),
+                          static_cast<int>(fixed_size));
   } catch (const std::exception& error) {
     std::fprintf(stderr, "%s\n", error.what());
     return 2;

@@ -14,6 +14,7 @@ void release(ThreadState* state) {
 }
 
 bool queue_call(ThreadState* state, ApcRoutine routine, std::uintptr_t parameter) {
+  bool wake = false;
   {
     std::lock_guard lock(state->mutex);
     if (state->ended) return false;
@@ -22,8 +23,10 @@ bool queue_call(ThreadState* state, ApcRoutine routine, std::uintptr_t parameter
     } catch (const std::bad_alloc&) {
       return false;
     }
+    state->queued.store(static_cast<std::uint32_t>(state->calls.size()), std::memory_order_release);
+    wake = state->sleepers != 0;
   }
-  state->wake.notify_one();
+  if (wake) state->wake.notify_one();
   return true;
 }
 
@@ -33,6 +36,7 @@ void mark_ended(ThreadState* state) {
     std::lock_guard lock(state->mutex);
     state->ended = true;
     discarded.swap(state->calls);
+    state->queued.store(0, std::memory_order_release);
   }
   state->wake.notify_all();
 }
@@ -41,28 +45,43 @@ bool has_ended(ThreadState* state) {
   return state->ended.load(std::memory_order_acquire);
 }
 
+namespace {
+
+// Blocks until a call is queued or the deadline passes; false on time-out.
+// The caller holds the lock through `lock`.
+bool sleep_for_calls(ThreadState* state, std::unique_lock<std::mutex>& lock,
+                     std::uint32_t milliseconds) {
+  ++state->sleepers;
+  bool woken = true;
+  if (milliseconds == kInfinite) {
+    state->wake.wait(lock, [state] { return !state->calls.empty(); });
+  } else {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    woken = state->wake.wait_until(lock, deadline, [state] { return !state->calls.empty(); });
+  }
+  --state->sleepers;
+  return woken;
+}
+
+}  // namespace
+
 std::uint32_t wait_running_calls(ThreadState* state, std::uint32_t milliseconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-  bool ran_any = false;
   std::unique_lock lock(state->mutex);
+  if (state->calls.empty() && (milliseconds == 0 || !sleep_for_calls(state, lock, milliseconds))) {
+    return 0;
+  }
   for (;;) {
-    if (!state->calls.empty()) {
-      const QueuedCall call = state->calls.front();
-      state->calls.pop_front();
-      // Run unlocked: a call may queue further calls to this same thread, and
-      // those still run in this wait.
-      lock.unlock();
-      call.routine(call.parameter);
-      lock.lock();
-      ran_any = true;
-    } else if (ran_any) {
-      return kWaitIoCompletion;
-    } else if (milliseconds == kInfinite) {
-      state->wake.wait(lock);
-    } else if (state->wake.wait_until(lock, deadline) == std::cv_status::timeout &&
-               state->calls.empty()) {
-      return 0;
-    }
+    const QueuedCall call = state->calls.front();
+    state->calls.pop_front();
+    state->queued.store(static_cast<std::uint32_t>(state->calls.size()), std::memory_order_relaxed);
+    // Run unlocked: a call may queue further calls to this same thread, and
+    // those still run in this wait.
+    lock.unlock();
+    call.routine(call.parameter);
+    if (state->queued.load(std::memory_order_acquire) == 0) return kWaitIoCompletion;
+    lock.lock();
+    if (state->calls.empty()) return kWaitIoCompletion;
   }
 }
 

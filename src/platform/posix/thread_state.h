@@ -27,6 +27,12 @@ struct ThreadState {
   std::mutex mutex;
   std::condition_variable wake;
   std::deque<QueuedCall> calls;  // guarded by mutex
+  // The length of `calls`, written under mutex: a wait that has just run a
+  // call reads it without the lock to learn whether it is done.
+  std::atomic<std::uint32_t> queued{0};
+  // Waits blocked on `wake` (guarded by mutex): a call queued while the thread
+  // is busy elsewhere needs no wake-up.
+  std::uint32_t sleepers = 0;
   // Written under mutex; has_ended reads it without, since the engine asks on
   // every posted read.
   std::atomic<bool> ended{false};
