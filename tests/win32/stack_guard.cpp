@@ -36,8 +36,9 @@ bool registered(std::uintptr_t value) {
 
 // args: the arguments as the caller pushed them (at least three words are
 // readable: the caller's own frame lies above them). Returns how many words
-// the entry must remove.
-extern "C" int guarded_routine_dispatch(const std::uintptr_t* args) {
+// the entry must remove. Kept ("used") although only the assembly entry calls
+// it, which link-time optimisation does not see.
+extern "C" [[gnu::used]] int guarded_routine_dispatch(const std::uintptr_t* args) {
   if (registered(args[0])) return reinterpret_cast<GuardedRoutine*>(args[0])->dispatch(1, 0, 0);
   if (registered(args[2]))
     return reinterpret_cast<GuardedRoutine*>(args[2])->dispatch(
