@@ -9,7 +9,7 @@ find_library(PCAP_LIBRARY pcap REQUIRED)
 target_include_directories(pkdv_capture_objects PRIVATE ${PCAP_INCLUDE_DIR})
 target_sources(pkdv_capture_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/capture_libpcap.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/ndis_driver_linux.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ndis_driver.cpp
   ${CMAKE_CURRENT_LIST_DIR}/linux_interface.cpp)
 
 # Debian builds libpcap without remote capture: <pcap/pcap.h> declares

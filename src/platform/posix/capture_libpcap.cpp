@@ -15,7 +15,7 @@
 #include <unordered_map>
 
 #include "linux_interface.h"
-#include "ndis_driver_linux.h"
+#include "ndis_driver.h"
 #include "pcap_remote_compat.h"
 #include "platform/capture.h"
 #include "platform/capture_failure.h"

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/win32/oid_transport.h"
+#include "platform/win32/ndis_driver.h"
 #include "platform/win32/wpcap_library.h"
 
 namespace pkdv::wpcap {

@@ -1,4 +1,4 @@
-#include "ndis_driver_linux.h"
+#include "ndis_driver.h"
 
 #include <linux/if_packet.h>
 #include <net/if.h>  // IFF_RUNNING

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "netns.h"
-#include "ndis_driver_linux.h"
+#include "ndis_driver.h"
 #include "platform/capture.h"
 #include "platform/platform.h"
 

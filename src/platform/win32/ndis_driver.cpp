@@ -1,4 +1,4 @@
-#include "platform/win32/oid_transport.h"
+#include "platform/win32/ndis_driver.h"
 
 #include <windows.h>
 
