@@ -1,8 +1,9 @@
 # Link-time optimisation for optimised builds. The read path crosses many small
 # functions in separate files (the engine's steps, the platform's locks and
 # thread state); optimising across them takes a fifth to a quarter of the
-# engine's own instructions per frame (docs/benchmarks.md). Sanitizer and fuzzing builds keep
-# their plain code, and a toolchain without support builds without it.
+# engine's own instructions per frame (docs/benchmarks.md). Sanitizer and
+# fuzzing builds keep their plain code, and a toolchain without support builds
+# without it.
 option(PKDV_LTO "Link-time optimisation in Release, RelWithDebInfo and MinSizeRel builds" ON)
 if(PKDV_LTO AND NOT PKDV_FUZZ AND PKDV_SANITIZE STREQUAL "")
   include(CheckIPOSupported)
