@@ -3,15 +3,32 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
-#include "call_log.h"
 #include "step_thread.h"
 
 namespace pkdv::sys {
 namespace {
+
+// What the queued calls saw when they ran: their parameter and the thread
+// they ran in, in the order they ran.
+using CallRun = std::pair<std::uintptr_t, ThreadId>;
+std::mutex runs_mutex;
+std::vector<CallRun> runs;
+
+void PKDV_CALLBACK record_run(std::uintptr_t parameter) {
+  std::lock_guard lock(runs_mutex);
+  runs.emplace_back(parameter, current_thread_id());
+}
+
+std::vector<CallRun> take_runs() {
+  std::lock_guard lock(runs_mutex);
+  return std::exchange(runs, {});
+}
 
 using Clock = std::chrono::steady_clock;
 
