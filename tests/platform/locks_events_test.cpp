@@ -34,6 +34,42 @@ TEST(CriticalSection, OwnerReentersAndOthersWaitForTheLastLeave) {
   lock_delete(&lock);
 }
 
+// Threads that keep meeting at the lock must each get in, one at a time,
+// and every leave must wake a waiter: a lost wake-up hangs this test.
+TEST(CriticalSection, ContendedEntriesAreExclusiveAndNoneIsLeftWaiting) {
+  constexpr int kThreads = 4;
+  constexpr int kEntries = 20000;
+  CriticalSection lock;
+  lock_init(&lock);
+  int inside = 0;
+  long long total = 0;
+  std::atomic<bool> overlapped{false};
+  std::atomic<int> ready{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      ready.fetch_add(1);
+      while (ready.load() < kThreads) std::this_thread::yield();
+      for (int i = 0; i < kEntries; ++i) {
+        lock_enter(&lock);
+        lock_enter(&lock);  // the owner's own re-entry, as nested guards do
+        if (++inside != 1) overlapped = true;
+        ++total;
+        // Now and then the owner is descheduled inside, so the others queue
+        // up and sleep rather than only spin past each other.
+        if (i % 64 == 0) std::this_thread::yield();
+        --inside;
+        lock_leave(&lock);
+        lock_leave(&lock);
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_FALSE(overlapped);
+  EXPECT_EQ(total, static_cast<long long>(kThreads) * kEntries);
+  lock_delete(&lock);
+}
+
 TEST(AutoResetEvent, StartsSignalledAndIsTakenOncePerSet) {
   EventHandle event = event_create_signalled();
   ASSERT_NE(event, nullptr);
