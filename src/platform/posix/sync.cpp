@@ -41,13 +41,9 @@ void become_owner(CriticalSection* lock, pthread_t self) {
 // Contended: marks that a sleeper may wait, and sleeps until the word is
 // found free (then takes it still marked, as other sleepers may remain). Kept
 // out of line so that the uncontended entry stays short.
-[[gnu::noinline]] void wait_for(CriticalSection* lock, std::uint32_t seen) {
-  if (seen != kHeldWithSleepers) {
-    seen = lock->word.exchange(kHeldWithSleepers, std::memory_order_acquire);
-  }
-  while (seen != kFree) {
+[[gnu::noinline]] void wait_for(CriticalSection* lock) {
+  while (lock->word.exchange(kHeldWithSleepers, std::memory_order_acquire) != kFree) {
     sleep_while_held_with_sleepers(&lock->word);
-    seen = lock->word.exchange(kHeldWithSleepers, std::memory_order_acquire);
   }
 }
 
@@ -60,20 +56,6 @@ void lock_init(CriticalSection* lock) {
 }
 
 void lock_delete(CriticalSection*) {}
-
-void lock_enter(CriticalSection* lock) {
-  const pthread_t self = pthread_self();
-  if (owned_by(lock, self)) {
-    ++lock->depth;
-    return;
-  }
-  std::uint32_t seen = kFree;
-  if (!lock->word.compare_exchange_strong(seen, kHeld, std::memory_order_acquire,
-                                          std::memory_order_relaxed)) {
-    wait_for(lock, seen);
-  }
-  become_owner(lock, self);
-}
 
 bool lock_try_enter(CriticalSection* lock) {
   const pthread_t self = pthread_self();
@@ -88,6 +70,12 @@ bool lock_try_enter(CriticalSection* lock) {
   }
   become_owner(lock, self);
   return true;
+}
+
+void lock_enter(CriticalSection* lock) {
+  if (lock_try_enter(lock)) return;
+  wait_for(lock);
+  become_owner(lock, pthread_self());
 }
 
 void lock_leave(CriticalSection* lock) {
