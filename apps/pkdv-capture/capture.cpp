@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 
 #include "adapter.h"
@@ -26,6 +27,14 @@ std::vector<uint8_t> compiled_filter(const std::string& expression, int link_typ
                                      const std::string& source) {
   try {
     return compile_filter(expression, link_type, source);
+  } catch (const FilterError& error) {
+    throw FilterError("bad filter '" + expression + "': " + error.what());
+  }
+}
+
+std::vector<uint8_t> compiled_filter(const std::string& expression, const SavefileFrames& file) {
+  try {
+    return file.compile_filter(expression);
   } catch (const FilterError& error) {
     throw FilterError("bad filter '" + expression + "': " + error.what());
   }
@@ -88,11 +97,26 @@ class ProgressLine {
 
 int run_capture(const Options& options) {
   std::string source = chosen_source(options);
+  const bool live = !source.starts_with(kFileSourcePrefix);
+  const std::string path = live ? "" : source.substr(sizeof kFileSourcePrefix - 1);
+  // A savefile is opened once here: its handle gives the link type, compiles the filter as
+  // for that file, and tells at the end whether the file was whole. A stream (standard
+  // input, a FIFO) can be read only once, so the library gets its frames through that handle.
+  std::optional<SavefileFrames> savefile_frames;
+  std::optional<SavefileStream> stream;
+  if (!live && !std::filesystem::is_regular_file(path)) {
+    savefile_frames.emplace(path);
+    stream.emplace(*savefile_frames);
+    source = kFileSourcePrefix + stream->path();
+  }
   OpenAdapter adapter(source);
-  const bool live = !adapter.is_savefile();
-  const int link_type = source_link_type(adapter.handle(), source);
+  if (stream) stream->opened();
+  if (!live && !savefile_frames) savefile_frames.emplace(path);
+  const int link_type =
+      live ? source_link_type(adapter.handle(), source) : savefile_frames->link_type();
   if (options.filter) {
-    std::vector<uint8_t> filter = compiled_filter(*options.filter, link_type, source);
+    std::vector<uint8_t> filter = live ? compiled_filter(*options.filter, link_type, source)
+                                       : compiled_filter(*options.filter, *savefile_frames);
     if (!PKDV_SetBPFProgram(adapter.handle(), filter.data(), static_cast<uint32_t>(filter.size())))
       throw AdapterError("the adapter refused the filter '" + *options.filter + "'");
   }
@@ -132,7 +156,7 @@ int run_capture(const Options& options) {
   catch_interrupts();
   std::fprintf(
       stderr, "pkdv-capture: %s %s, link type %s\n", live ? "listening on" : "reading from",
-      live ? source.c_str() : adapter.savefile_path().c_str(), link_type_name(link_type).c_str());
+      live ? source.c_str() : path.c_str(), link_type_name(link_type).c_str());
   ProgressLine progress(stderr_is_terminal() && !lines);
   auto start = std::chrono::steady_clock::now();
   ring.start();
@@ -166,13 +190,20 @@ int run_capture(const Options& options) {
   }
   if (ring.source_ended()) {
     // The library ends a savefile the same way whether it was whole or broken: the capture
-    // library, reading it once more, says which.
-    try {
-      SavefileFrames frames(adapter.savefile_path());
-      while (frames.next()) {
+    // library, reading it to its end through our handle (or the relay, which did), says which.
+    std::optional<std::string> damage;
+    if (stream) {
+      damage = stream->finish();
+    } else {
+      try {
+        while (savefile_frames->next()) {
+        }
+      } catch (const SavefileDamage& error) {
+        damage = error.what();
       }
-    } catch (const SavefileDamage& damage) {
-      std::fprintf(stderr, "pkdv-capture: %s\n", damage.what());
+    }
+    if (damage) {
+      std::fprintf(stderr, "pkdv-capture: %s\n", damage->c_str());
       return 1;
     }
   }

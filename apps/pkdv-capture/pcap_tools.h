@@ -91,9 +91,38 @@ class SavefileFrames {
   SavefileFrames& operator=(const SavefileFrames&) = delete;
 
   int link_type() const;
+  // Compiles `expression` on this savefile's own handle, as tcpdump does: the file's link type
+  // and byte order decide, e.g., which address family values a BSD loopback "ip6" matches.
+  // Throws FilterError with the capture library's reason.
+  std::vector<uint8_t> compile_filter(const std::string& expression) const;
   // The next frame, or none at the end. Throws SavefileDamage, saying after which frame the
   // file broke and why.
   std::optional<SavedFrame> next();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+  friend class SavefileStream;
+};
+
+// The library opens savefiles by name and reads them itself, which a stream (standard input,
+// a FIFO) does not allow twice: the frames still to come in `frames` are passed on, as they
+// arrive, through a pipe the library opens by name. Not supported on Windows (throws
+// PcapToolError saying so).
+class SavefileStream {
+ public:
+  explicit SavefileStream(SavefileFrames& frames);
+  ~SavefileStream();
+  SavefileStream(const SavefileStream&) = delete;
+  SavefileStream& operator=(const SavefileStream&) = delete;
+
+  // The name the library opens.
+  std::string path() const;
+  // Once the library has it open: drops our own copy of the reading end, so that a reader
+  // stopping early (-c) ends the relay.
+  void opened();
+  // Waits for the relay to end; the damage it met, if any.
+  std::optional<std::string> finish();
 
  private:
   struct State;

@@ -1,7 +1,12 @@
 #include <pcap/pcap.h>
 
+#include <pthread.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "pcap_tools.h"
 
@@ -28,6 +33,17 @@ std::string device_of(const std::string& adapter) {
   return adapter.starts_with(kAdapterSourcePrefix)
              ? adapter.substr(std::strlen(kAdapterSourcePrefix))
              : adapter;
+}
+
+std::vector<uint8_t> compile_on(pcap_t* handle, const std::string& expression) {
+  bpf_program program{};
+  if (pcap_compile(handle, &program, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0)
+    throw FilterError(pcap_geterr(handle));
+  static_assert(sizeof(bpf_insn) == kBpfInstructionSize);
+  std::vector<uint8_t> instructions(program.bf_len * kBpfInstructionSize);
+  std::memcpy(instructions.data(), program.bf_insns, instructions.size());
+  pcap_freecode(&program);
+  return instructions;
 }
 
 }  // namespace
@@ -71,14 +87,7 @@ std::map<std::string, std::string> adapter_states() {
 std::vector<uint8_t> compile_filter(const std::string& expression, int link_type,
                                     const std::string&) {
   DeadHandle dead(link_type, kFilterSnapshotLength);
-  bpf_program program{};
-  if (pcap_compile(dead.handle, &program, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0)
-    throw FilterError(pcap_geterr(dead.handle));
-  static_assert(sizeof(bpf_insn) == kBpfInstructionSize);
-  std::vector<uint8_t> instructions(program.bf_len * kBpfInstructionSize);
-  std::memcpy(instructions.data(), program.bf_insns, instructions.size());
-  pcap_freecode(&program);
-  return instructions;
+  return compile_on(dead.handle, expression);
 }
 
 struct SavefileWriter::State {
@@ -148,6 +157,10 @@ int SavefileFrames::link_type() const {
   return pcap_datalink(state_->handle);
 }
 
+std::vector<uint8_t> SavefileFrames::compile_filter(const std::string& expression) const {
+  return compile_on(state_->handle, expression);
+}
+
 std::optional<SavedFrame> SavefileFrames::next() {
   pcap_pkthdr* header = nullptr;
   const u_char* data = nullptr;
@@ -160,6 +173,71 @@ std::optional<SavedFrame> SavefileFrames::next() {
   return SavedFrame{int64_t(header->ts.tv_sec) * 10'000'000 + int64_t(header->ts.tv_usec) * 10,
                     header->len,
                     {data, header->caplen}};
+}
+
+struct SavefileStream::State {
+  explicit State(SavefileFrames& source) : frames(source) {}
+  SavefileFrames& frames;
+  int reading_end = -1;
+  std::thread relay;
+  std::optional<std::string> damage;
+};
+
+SavefileStream::SavefileStream(SavefileFrames& frames)
+    : state_(std::make_unique<State>(frames)) {
+  int ends[2];
+  if (pipe(ends) != 0) throw PcapToolError(std::string("cannot make a pipe: ") + strerror(errno));
+  state_->reading_end = ends[0];
+  FILE* writing = fdopen(ends[1], "wb");
+  pcap_dumper_t* dumper =
+      writing ? pcap_dump_fopen(frames.state_->handle, writing) : nullptr;
+  if (!dumper) {
+    if (writing) std::fclose(writing);
+    else close(ends[1]);
+    close(ends[0]);
+    throw PcapToolError("cannot pass the savefile on to the library");
+  }
+  state_->relay = std::thread([state = state_.get(), dumper] {
+    // A reader gone early makes the write fail here rather than end the process.
+    sigset_t pipe_signal;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+    try {
+      while (std::optional<SavedFrame> frame = state->frames.next()) {
+        pcap_pkthdr header{};
+        header.ts.tv_sec = static_cast<time_t>(frame->timestamp / 10'000'000);
+        header.ts.tv_usec = static_cast<suseconds_t>(frame->timestamp % 10'000'000 / 10);
+        header.caplen = static_cast<bpf_u_int32>(frame->data.size());
+        header.len = frame->wire_length;
+        pcap_dump(reinterpret_cast<u_char*>(dumper), &header, frame->data.data());
+        if (pcap_dump_flush(dumper) != 0) break;  // the library stopped reading
+      }
+    } catch (const SavefileDamage& damage) {
+      state->damage = damage.what();
+    }
+    pcap_dump_close(dumper);
+  });
+}
+
+SavefileStream::~SavefileStream() {
+  opened();
+  if (state_->relay.joinable()) state_->relay.join();
+}
+
+std::string SavefileStream::path() const {
+  return "/dev/fd/" + std::to_string(state_->reading_end);
+}
+
+void SavefileStream::opened() {
+  if (state_->reading_end >= 0) close(state_->reading_end);
+  state_->reading_end = -1;
+}
+
+std::optional<std::string> SavefileStream::finish() {
+  opened();
+  if (state_->relay.joinable()) state_->relay.join();
+  return state_->damage;
 }
 
 }  // namespace pkdv_capture

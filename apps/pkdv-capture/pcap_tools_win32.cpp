@@ -154,6 +154,17 @@ struct ReferenceHandle {
 constexpr uint32_t kFilterSnapshotLength = 262144;
 constexpr int kProbeSnapshotLength = 128;
 
+std::vector<uint8_t> compile_on(const Pcap& functions, void* handle,
+                                const std::string& expression) {
+  BpfProgram program{};
+  if (functions.compile(handle, &program, expression.c_str(), 1, kNetmaskUnknown) != 0)
+    throw FilterError(functions.geterr(handle));
+  std::vector<uint8_t> instructions(program.length * kBpfInstructionSize);
+  std::memcpy(instructions.data(), program.instructions, instructions.size());
+  functions.freecode(&program);
+  return instructions;
+}
+
 }  // namespace
 
 std::string capture_library_version() {
@@ -189,14 +200,7 @@ std::map<std::string, std::string> adapter_states() {
 std::vector<uint8_t> compile_filter(const std::string& expression, int link_type,
                                     const std::string& adapter) {
   ReferenceHandle reference("filtering", link_type, kFilterSnapshotLength, adapter);
-  BpfProgram program{};
-  if (reference.functions.compile(reference.handle, &program, expression.c_str(), 1,
-                                  kNetmaskUnknown) != 0)
-    throw FilterError(reference.functions.geterr(reference.handle));
-  std::vector<uint8_t> instructions(program.length * kBpfInstructionSize);
-  std::memcpy(instructions.data(), program.instructions, instructions.size());
-  reference.functions.freecode(&program);
-  return instructions;
+  return compile_on(reference.functions, reference.handle, expression);
 }
 
 struct SavefileWriter::State {
@@ -264,6 +268,10 @@ int SavefileFrames::link_type() const {
   return state_->functions.datalink(state_->handle);
 }
 
+std::vector<uint8_t> SavefileFrames::compile_filter(const std::string& expression) const {
+  return compile_on(state_->functions, state_->handle, expression);
+}
+
 std::optional<SavedFrame> SavefileFrames::next() {
   PacketHeader* header = nullptr;
   const unsigned char* data = nullptr;
@@ -277,6 +285,24 @@ std::optional<SavedFrame> SavefileFrames::next() {
   return SavedFrame{int64_t(header->seconds) * 10'000'000 + int64_t(header->microseconds) * 10,
                     header->wire_length,
                     {data, header->captured_length}};
+}
+
+struct SavefileStream::State {};
+
+SavefileStream::SavefileStream(SavefileFrames&) {
+  throw PcapToolError("reading a savefile from standard input or a pipe is not supported on Windows");
+}
+
+SavefileStream::~SavefileStream() = default;
+
+std::string SavefileStream::path() const {
+  return {};
+}
+
+void SavefileStream::opened() {}
+
+std::optional<std::string> SavefileStream::finish() {
+  return std::nullopt;
 }
 
 }  // namespace pkdv_capture

@@ -28,8 +28,6 @@ std::string chosen_source(const Options& options) {
 }
 
 int source_link_type(AdapterHandle adapter, const std::string& source) {
-  if (source.starts_with(kFileSourcePrefix))
-    return SavefileFrames(source.substr(sizeof kFileSourcePrefix - 1)).link_type();
   NdisAnswer medium = ndis_query(adapter, kOidMediaInUse);
   if (medium.answered() && medium.data.size() >= 4) {
     if (medium.word() == kMedium8023) return kLinkTypeEthernet;

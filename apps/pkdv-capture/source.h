@@ -14,10 +14,9 @@ struct Options;
 // neither is given. Throws AdapterError for a number -D does not show.
 std::string chosen_source(const Options& options);
 
-// The link type (libpcap DLT_ value) of the frames of an open source: a savefile's own
-// header; for an adapter, the NDIS medium it reports where that names one link type (802.3:
-// Ethernet, IP: raw IP), else what the capture library says of it. Throws PcapToolError when
-// neither can tell.
+// The link type (libpcap DLT_ value) of the frames of an open adapter: the NDIS medium it
+// reports where that names one link type (802.3: Ethernet, IP: raw IP), else what the capture
+// library says of it. Throws PcapToolError when neither can tell.
 int source_link_type(AdapterHandle adapter, const std::string& source);
 
 }  // namespace pkdv_capture
