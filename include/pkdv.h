@@ -135,10 +135,16 @@ typedef uintptr_t AdapterHandle;
  * length. The library recognises such headers there (and only there: with
  * WinPcap, Npcap, or any 64-bit build, headers are used as they come; a
  * header that reads consistently is always taken as it is) and still delivers
- * each frame's bytes and captured_length exactly; timestamp is then whole
- * seconds (the microseconds cannot be recovered) and wire_length equals
+ * each frame's bytes and captured_length exactly, and wire_length equals
  * captured_length, which is the frame's real length for every frame up to the
- * library's 65536-byte snapshot length. */
+ * library's 65536-byte snapshot length. timestamp then keeps the capture's
+ * second, and within it the time the library took the frame from the capture
+ * library (the system clock read as the frame was polled, held within that
+ * second: its last microsecond when the poll came after it). It lies between
+ * the capture and the poll (unless the system clock was set back between
+ * them): within milliseconds of the capture for a frame polled as it arrives,
+ * later by as long as a frame waited for a read, but always less than a
+ * second later. */
 typedef struct PacketBuffer {
   uint8_t client_reserved[24];
   uint32_t status;

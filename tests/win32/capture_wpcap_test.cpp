@@ -84,26 +84,44 @@ TEST(ForwarderHeader, OnlyWinesThirtyTwoBitForwarderIsSuspectAndOnlyItsShiftIsRe
       wpcap::may_shift_header(true, "Npcap version 1.79, based on libpcap version 1.10.4"));
   EXPECT_FALSE(wpcap::may_shift_header(true, nullptr));
 
+  // Polled a quarter of a second into the frame's second.
+  constexpr std::int64_t kPoll = 0x6B17CA28ll * 1000000 + 250000;
   struct Case {
     wpcap::pcap_pkthdr in;
     FrameHeader out;
   } cases[] = {
-      // Measured from Wine 8.0's 32-bit forwarder with a 60-byte frame.
-      {{{0x6B17CA28, 60}, 0x7FF22F90, 0x7FF20AD0}, {0x6B17CA28, 0, 60, 60}},
+      // Measured from Wine 8.0's 32-bit forwarder with 60-, 59- and 58-byte frames.
+      {{{0x6B17CA28, 60}, 0x7FF22F90, 0x7FF20AD0}, {0x6B17CA28, 250000, 60, 60}},
+      {{{0x6B17CA28, 59}, 0x7FF22F90, 0x7FF20AD0}, {0x6B17CA28, 250000, 59, 59}},
+      {{{0x6B17CA28, 58}, 0x7FF22F90, 0x7FF20AD0}, {0x6B17CA28, 250000, 58, 58}},
       // A consistent header is taken as it is (a forwarder that fixed its layout).
       {{{0x6B17CA28, 999999}, 60, 1514}, {0x6B17CA28, 999999, 60, 1514}},
       {{{7, 60}, 60, 60}, {7, 60, 60, 60}},
+      // Genuine but inconsistent: its last words can be lengths, so it is never re-read
+      // (re-read, the first would claim 5000 bytes of a 100-byte frame).
+      {{{7, 5000}, 100, 60}, {7, 5000, 100, 60}},
+      {{{7, 1234}, 0, 60}, {7, 1234, 0, 60}},
+      {{{7, 200000}, 65536, 300000}, {7, 200000, 65536, 300000}},
       // Neither layout: passed on for the reader to refuse.
       {{{7, 0}, 0x7FF22F90, 0x7FF20AD0}, {7, 0, 0x7FF22F90, 0x7FF20AD0}},
       {{{7, 262145}, 0x7FF22F90, 0x7FF20AD0}, {7, 262145, 0x7FF22F90, 0x7FF20AD0}},
   };
   for (const Case& c : cases) {
-    const FrameHeader got = wpcap::read_forwarder_header(c.in);
+    SCOPED_TRACE(c.in.ts.tv_usec);
+    const FrameHeader got = wpcap::read_forwarder_header(c.in, kPoll);
     EXPECT_EQ(got.seconds, c.out.seconds);
     EXPECT_EQ(got.microseconds, c.out.microseconds);
     EXPECT_EQ(got.captured_length, c.out.captured_length);
     EXPECT_EQ(got.wire_length, c.out.wire_length);
   }
+}
+
+TEST(ForwarderHeader, LostMicrosecondsAreThePollTimeHeldWithinTheFramesSecond) {
+  constexpr std::int64_t kSecond = 1000000;
+  EXPECT_EQ(wpcap::microseconds_at_poll(1000, 1000 * kSecond + 4321), 4321);
+  EXPECT_EQ(wpcap::microseconds_at_poll(1000, 1001 * kSecond + 2), 999999);
+  EXPECT_EQ(wpcap::microseconds_at_poll(1000, 999 * kSecond), 0);
+  EXPECT_EQ(wpcap::microseconds_at_poll(0x7FFFFFFF, 0x7FFFFFFFll * kSecond + 7), 7);
 }
 
 // The frame a library with shifted headers delivers, as the capture unit reports it.
@@ -259,7 +277,7 @@ TEST(PlainLibpcap, ShiftedHeadersAreRecoveredOnlyInA32BitProcess) {
   const FrameHeader header = shifted_frame("rpcap://fake0", &bytes);
   if (sizeof(void*) == 4) {
     EXPECT_EQ(header.seconds, 1);
-    EXPECT_EQ(header.microseconds, 0);
+    EXPECT_EQ(header.microseconds, 999999) << "polled long after the frame's second";
     EXPECT_EQ(header.captured_length, 60u);
     EXPECT_EQ(header.wire_length, 60u);
     EXPECT_EQ(bytes, std::vector<std::uint8_t>(60, 0x5C));

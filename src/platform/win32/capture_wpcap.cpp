@@ -28,6 +28,18 @@ void report_missing_library(char* error) {
   std::snprintf(error, kErrorBufferSize, "%s", wpcap::load_failure());
 }
 
+// The system clock in microseconds since 1970. Only a forwarder to a Unix
+// libpcap asks for it, so it runs only under Wine, whose clock is exact to
+// 100 ns.
+std::int64_t unix_time_us() {
+  constexpr std::uint64_t kFileTimeAt1970 = 116444736000000000;  // 100 ns units since 1601
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const std::uint64_t since_1601 =
+      (std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
+  return static_cast<std::int64_t>(since_1601 - kFileTimeAt1970) / 10;
+}
+
 constexpr char kAdapterPrefix[] = "rpcap://";
 constexpr char kFilePrefix[] = "file://";
 
@@ -105,7 +117,7 @@ int next_frame(Handle* handle, FrameHeader* header, const std::uint8_t** data) {
   const wpcap::Library* l = wpcap::library();
   const int result = l->next_ex(native(handle), &h, &bytes);
   if (result == 1) {
-    *header = l->may_shift_header ? wpcap::read_forwarder_header(*h)
+    *header = l->may_shift_header ? wpcap::read_forwarder_header(*h, unix_time_us())
                                   : FrameHeader{h->ts.tv_sec, h->ts.tv_usec, h->caplen, h->len};
     *data = bytes;
   }

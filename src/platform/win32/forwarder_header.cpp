@@ -1,5 +1,6 @@
 #include "platform/win32/forwarder_header.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace pkdv::wpcap {
@@ -23,11 +24,23 @@ bool may_shift_header(bool under_wine, const char* version) {
          std::strncmp(version, kUnixLibpcap, sizeof kUnixLibpcap - 1) == 0;
 }
 
-capture::FrameHeader read_forwarder_header(const pcap_pkthdr& h) {
+std::int32_t microseconds_at_poll(std::int32_t frame_seconds, std::int64_t poll_time_us) {
+  const std::int64_t second_start = std::int64_t{frame_seconds} * kMicrosecondsPerSecond;
+  return static_cast<std::int32_t>(
+      std::clamp(poll_time_us, second_start, second_start + kMicrosecondsPerSecond - 1) -
+      second_start);
+}
+
+capture::FrameHeader read_forwarder_header(const pcap_pkthdr& h, std::int64_t poll_time_us) {
   const auto second_word = static_cast<std::uint32_t>(h.ts.tv_usec);
-  if (consistent(h) || second_word == 0 || second_word > kLargestFrame)
-    return capture::FrameHeader{h.ts.tv_sec, h.ts.tv_usec, h.caplen, h.len};
-  return capture::FrameHeader{h.ts.tv_sec, 0, second_word, second_word};
+  // The words after the captured length are whatever follows in the forwarder's memory
+  // (measured: about 0x7FF2xxxx); a header whose last two words could be lengths is a genuine
+  // one, however odd, and goes on to the reader unchanged.
+  const bool shifted = !consistent(h) && second_word != 0 && second_word <= kLargestFrame &&
+                       h.caplen > kLargestFrame && h.len > kLargestFrame;
+  if (!shifted) return capture::FrameHeader{h.ts.tv_sec, h.ts.tv_usec, h.caplen, h.len};
+  return capture::FrameHeader{h.ts.tv_sec, microseconds_at_poll(h.ts.tv_sec, poll_time_us),
+                              second_word, second_word};
 }
 
 }  // namespace pkdv::wpcap

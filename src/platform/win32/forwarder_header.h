@@ -16,12 +16,23 @@ namespace pkdv::wpcap {
 // text is that libpcap's own; WinPcap's and Npcap's are not).
 bool may_shift_header(bool under_wine, const char* version);
 
-// The header as the capture unit reports it. A header whose words are
-// consistent (captured length from 1 up to the wire length, both within the
-// largest frame libpcap captures, microseconds below a second) is taken as it
-// is, so a forwarder that fixes its layout is read unchanged. Otherwise, when
-// the second word is a possible captured length, the header is read as the
-// shifted layout: that length, the wire length equal to it, microseconds 0.
-capture::FrameHeader read_forwarder_header(const pcap_pkthdr& header);
+// The microseconds of a frame whose header kept only its second, from the
+// clock read at the poll that took the frame: the poll time held within the
+// frame's second. A poll within that second follows the capture by no more
+// than the frame waited; a later one means the frame came near the second's
+// end (its last microsecond is given); an earlier one (the clock was set
+// back) gives the second's start.
+std::int32_t microseconds_at_poll(std::int32_t frame_seconds, std::int64_t poll_time_us);
+
+// The header as the capture unit reports it; `poll_time_us` is the clock at
+// the poll, in microseconds since 1970. A header is read as the shifted
+// layout only when it is inconsistent (consistent: captured length from 1 up
+// to the wire length, both within the largest frame libpcap captures,
+// microseconds below a second), its second word is a possible captured
+// length and its last two words cannot be lengths at all: then that length,
+// the wire length equal to it, and microseconds_at_poll. Any other header is
+// taken as it is, so a forwarder that fixes its layout is read unchanged and
+// a genuine but odd header is left to the reader.
+capture::FrameHeader read_forwarder_header(const pcap_pkthdr& header, std::int64_t poll_time_us);
 
 }  // namespace pkdv::wpcap
