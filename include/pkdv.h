@@ -403,12 +403,15 @@ PKDV_GET_LAST_ERROR_FUNC PKDV_GetLastError;
  *               (count 0)
  *  context      passed to the routine unchanged
  *  routine      the completion routine, may be NULL (then nothing is called)
- * Returns 1 when the read is queued. Fails with 0 when it is not (NULL buffer,
+ * Returns 1 when the read is queued, at once: the call never waits for the
+ * capture library. Fails with 0 when it is not (NULL buffer,
  * NULL or PKDV_INVALID_ADAPTER adapter, no memory, the library being unloaded,
  * or a 21st thread: see below); a read that was not queued never reaches its
- * routine.
+ * routine. When the library's poller thread could not be started (at load,
+ * or in a forked child at its first post) each post tries again, and fails
+ * with 0 and last error 8 (ERROR_NOT_ENOUGH_MEMORY) while it cannot.
  *
- * The library's poller thread fills posted reads every 100 ms, those of each
+ * The library's poller thread fills posted reads as frames come, those of each
  * thread in the order they were posted, and writes the result into `buffer`
  * (status NDIS_STATUS_SUCCESS, NDIS_STATUS_INVALID_LENGTH or
  * NDIS_STATUS_FAILURE). The routine is then called in the posting thread,
@@ -419,6 +422,23 @@ PKDV_GET_LAST_ERROR_FUNC PKDV_GetLastError;
  * A hand-back returns the reads that finished before it started; reads that
  * finish while its routines run go back in the next one, queued no later than
  * the poller's next pass, so an alertable wait returns after each hand-back.
+ * Pacing: between passes the poller sleeps until there is work, at most
+ * 100 ms: until the adapter of a thread's first pending read has frames, a
+ * read is posted, or a hand-back ends with reads waiting behind it. How it
+ * learns that frames came depends on the capture library:
+ *  - Linux (libpcap): live adapters wake it as their ring hands over a block
+ *    (at most 1 ms after the first frame in it); savefiles are read without
+ *    pause; a savefile that is no regular file (a FIFO, a pipe) is read ahead
+ *    on a thread of its own (up to 1024 frames), so a writer that pauses holds
+ *    up only the reads on it.
+ *  - Windows with WinPcap or Npcap: the adapter's event wakes it (a frame is
+ *    enough); savefiles are read without pause.
+ *  - Other capture libraries (Wine's wpcap.dll): after a pass that moved
+ *    frames the poller passes again at once; after empty passes it sleeps
+ *    1 ms, then twice as long each time up to 100 ms.
+ * With PKDV_PACING=fixed in the environment when the library is loaded, the
+ * poller sleeps 100 ms after every pass instead (the pace of earlier
+ * releases): up to one pass's worth of reads per 100 ms.
  * `buffer` and `transferred` must stay valid until the routine has been
  * called, or until PKDV_CancelPacketRead has taken the read back.
  * At most 20 threads are served. A thread that has posted keeps its place

@@ -16,6 +16,7 @@
 // again by the poller, at once if it is serving this thread at that moment,
 // otherwise at the start of its next pass.
 #include "adapter/completion.h"
+#include "engine/engine.h"
 #include "engine/state.h"
 #include "module/trace.h"
 
@@ -46,6 +47,9 @@ void settle(ThreadTable::iterator entry) {
   ThreadRecord* record = entry->second;
   if (record->pending.present || record->completed.present) {
     sys::event_set(record->token);
+    // Reads finished while the routines ran wait for the poller's next
+    // pass: a sleeping poller makes it now.
+    if (record->completed.present) wake_poller();
   } else {
     destroy_record(entry);
   }

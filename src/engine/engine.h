@@ -28,10 +28,15 @@ void FillPacketBuffer(PacketBuffer* buffer, const capture::FrameHeader& header,
 std::uint64_t frames_captured();
 void reset_frame_counter();
 
-// Starts the poller thread: passes separated by 100 ms until it is stopped.
-// Not tested on purpose: without a poller reads stay pending, which the
-// client sees as reads that never complete rather than as a crash.
-void start_poller();
+// Starts the poller thread: passes until it is stopped, separated by a sleep
+// until there is work (or by 100 ms when PKDV_PACING=fixed was set at the
+// start). False when the thread could not be started.
+bool start_poller();
+// Whether a poller thread runs in this process.
+bool poller_running();
+// Ends the poller's sleep, if it sleeps: a read was posted or reads were
+// handed back. No system call unless it sleeps. The caller holds globalLock.
+void wake_poller();
 // Stops the poller thread, if there is one. False when it may still touch
 // the state (see sys::worker_stop): the state must then be left alone.
 bool stop_poller(bool process_exiting);

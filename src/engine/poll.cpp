@@ -1,7 +1,11 @@
-// The capture poller: one thread that, every 100 ms, fills posted reads with
-// the frames the capture library has ready and hands them to delivery.
+// The capture poller: one thread that fills posted reads with the frames the
+// capture library has ready and hands them to delivery. Between passes it
+// sleeps until there is work: frames on an adapter it could serve, a read
+// posted, reads handed back; or, with PKDV_PACING=fixed, for 100 ms.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "adapter/adapter_access.h"
 #include "engine/engine.h"
@@ -13,16 +17,75 @@ namespace pkdv::engine {
 
 namespace {
 
-constexpr std::uint32_t kPauseBetweenPasses = 100;
+// The longest sleep between passes, and the whole sleep in the fixed pacing:
+// a source that tells nothing is still served this often.
+constexpr std::uint32_t kLongestSleepMs = 100;
+// Where no source tells when frames come, the sleep after an empty pass
+// starts here and doubles up to the longest.
+constexpr std::uint32_t kShortestBackOffMs = 1;
 
 // Number of the last frame captured by this module; only the poller touches it.
 std::uint64_t frame_counter = 0;
 
 sys::Worker* poller_thread = nullptr;
+bool fixed_pacing = false;  // chosen when the poller starts
+
+// Under globalLock: the poller is in its sleep, or about to enter it, so the
+// next post or hand-back must wake it. Only a waker that finds it set makes
+// a system call.
+bool poller_sleeping = false;
+
+// What the poller may sleep on after a pass: the capture handles of each
+// record's first pending read, those alone being able to move a record on.
+struct WaitPlan {
+  explicit WaitPlan(std::uint32_t* poller_back_off) : back_off(poller_back_off) {}
+
+  sys::WaitableHandle sources[kMostThreadRecords];
+  std::size_t count = 0;
+  bool ready_now = false;     // a source has frames whatever it is waited on
+  bool cannot_tell = false;   // a source gives no readiness
+  bool moved_frames = false;  // the pass gave reads their results
+  std::uint32_t* back_off;    // the poller's, kept from pass to pass
+  std::uint32_t sleep = 0;    // decided at the end of the pass
+
+  void add(capture::Handle* handle) {
+    const capture::Readiness readiness = capture::readiness(handle);
+    switch (readiness.kind) {
+      case capture::Readiness::Kind::kNow:
+        ready_now = true;
+        return;
+      case capture::Readiness::Kind::kNone:
+        cannot_tell = true;
+        return;
+      case capture::Readiness::Kind::kWaitable:
+        if (std::find(sources, sources + count, readiness.source) == sources + count)
+          sources[count++] = readiness.source;
+        return;
+    }
+  }
+
+  // Not at all while a source has frames, or after a pass that moved frames
+  // where a source cannot tell; after empty passes over such sources a
+  // little longer each time; otherwise until a source is ready or a client
+  // wakes the poller, at most the longest sleep.
+  std::uint32_t choose_sleep() {
+    if (ready_now) return 0;
+    if (!cannot_tell) return kLongestSleepMs;
+    if (moved_frames) {
+      *back_off = kShortestBackOffMs;
+      return 0;
+    }
+    const std::uint32_t chosen = *back_off;
+    *back_off = std::min(*back_off * 2, kLongestSleepMs);
+    return chosen;
+  }
+};
 
 // Serves the record's pending reads in order until the first empty poll.
-void serve_record(ThreadRecord* record) {
+// True when at least one read got its result.
+bool serve_record(ThreadRecord* record) {
   Trace("req check loop start %d\n", static_cast<int>(record->pending.count));
+  bool moved = false;
   while (ReadRequest* request = record->pending.head) {
     capture::FrameHeader header{};
     const std::uint8_t* data = nullptr;
@@ -35,8 +98,73 @@ void serve_record(ThreadRecord* record) {
     }
     move_to_completed(record, request);
     offer_delivery(record);
+    moved = true;
   }
   Trace("req check loop stop\n");
+  return moved;
+}
+
+// One pass; with a plan, it also notes what to sleep on afterwards.
+void run_pass(WaitPlan* plan) {
+  EngineState& engine = state();
+  sys::lock_enter(&engine.globalLock);
+  auto& table = engine.table;
+  for (auto entry = table.begin(); entry != table.end();) entry = clear_if_thread_ended(entry);
+  std::size_t visited = 0;
+  for (auto entry = table.begin(); entry != table.end() && visited < kMostThreadRecords;
+       ++entry, ++visited) {
+    ThreadRecord* record = entry->second;
+    // Results whose delivery could not be queued earlier get another chance.
+    offer_delivery(record);
+    if (!record->pending.present || record->pending.count == 0) continue;
+    const bool moved = serve_record(record);
+    if (!plan) continue;
+    plan->moved_frames |= moved;
+    if (ReadRequest* first = record->pending.head)
+      plan->add(pkdv::capture_handle(first->adapter));
+  }
+  if (plan) {
+    // Decided under the lock, so a post that comes after it finds the flag
+    // and wakes the poller, even before the poller has begun to wait.
+    plan->sleep = plan->choose_sleep();
+    poller_sleeping = plan->sleep != 0;
+  }
+  sys::lock_leave(&engine.globalLock);
+}
+
+void paced_poller(sys::Worker* self) {
+  do {
+    run_pass(nullptr);
+  } while (!sys::worker_pause(self, kLongestSleepMs));
+}
+
+void waking_poller(sys::Worker* self) {
+  std::uint32_t back_off = kShortestBackOffMs;
+  for (;;) {
+    WaitPlan plan(&back_off);
+    run_pass(&plan);
+    if (plan.sleep == 0) {
+      // Passes back to back: let a client that waits for globalLock have it
+      // between them.
+      std::this_thread::yield();
+      if (sys::worker_wait(self, nullptr, 0, 0)) return;
+      continue;
+    }
+    if (sys::worker_wait(self, plan.sources, plan.count, plan.sleep)) return;
+  }
+}
+
+void poller_main(sys::Worker* self) {
+  if (fixed_pacing) {
+    paced_poller(self);
+  } else {
+    waking_poller(self);
+  }
+}
+
+bool fixed_pacing_asked() {
+  const char* pacing = std::getenv("PKDV_PACING");
+  return pacing && std::strcmp(pacing, "fixed") == 0;
 }
 
 }  // namespace
@@ -71,32 +199,24 @@ void reset_frame_counter() {
 }
 
 void poll_pass() {
-  EngineState& engine = state();
-  sys::lock_enter(&engine.globalLock);
-  auto& table = engine.table;
-  for (auto entry = table.begin(); entry != table.end();) entry = clear_if_thread_ended(entry);
-  std::size_t visited = 0;
-  for (auto entry = table.begin(); entry != table.end() && visited < kMostThreadRecords;
-       ++entry, ++visited) {
-    ThreadRecord* record = entry->second;
-    // Results whose delivery could not be queued earlier get another chance.
-    offer_delivery(record);
-    if (!record->pending.present || record->pending.count == 0) continue;
-    serve_record(record);
-  }
-  sys::lock_leave(&engine.globalLock);
+  run_pass(nullptr);
 }
 
-namespace {
-void poller_main(sys::Worker* self) {
-  do {
-    poll_pass();
-  } while (!sys::worker_pause(self, kPauseBetweenPasses));
-}
-}  // namespace
-
-void start_poller() {
+bool start_poller() {
+  fixed_pacing = fixed_pacing_asked();
+  poller_sleeping = false;
   poller_thread = sys::worker_start(poller_main);
+  return poller_thread != nullptr;
+}
+
+bool poller_running() {
+  return poller_thread != nullptr;
+}
+
+void wake_poller() {
+  if (!poller_sleeping || !poller_thread) return;
+  poller_sleeping = false;
+  sys::worker_wake(poller_thread);
 }
 
 void forget_poller_after_fork() {

@@ -49,6 +49,15 @@ extern "C" uint32_t PKDV_CALL PKDV_PacketReadEx(AdapterHandle adapter, PacketBuf
   const EngineEntry inside;
   if (!inside.admitted()) return 0;
   NamedLock guard(&state().globalLock, "PKDV_PacketReadEx");
+  // A read nobody would ever serve is refused: the poller could not be
+  // started at load (a forked child starts its own with its first read).
+  if (state().start_poller_on_first_read) {
+    if (!start_poller()) {
+      pkdv::sys::set_last_error(pkdv::sys::kErrorNotEnoughMemory);
+      return 0;
+    }
+    state().start_poller_on_first_read = false;
+  }
   ReadRequest* request = new_request();
   if (!request) return 0;
   ThreadRecord* record = record_of_calling_thread();
@@ -62,9 +71,6 @@ extern "C" uint32_t PKDV_CALL PKDV_PacketReadEx(AdapterHandle adapter, PacketBuf
   request->context = context;
   request->routine = routine;
   record->pending.append(request);
-  if (state().start_poller_on_first_read) {
-    state().start_poller_on_first_read = false;
-    start_poller();
-  }
+  wake_poller();
   return 1;
 }

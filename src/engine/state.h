@@ -76,7 +76,8 @@ struct EngineState {
   sys::CriticalSection globalLock;
   ThreadTable table;
   std::uint64_t next_serial = 1;
-  // Set in a forked child, which has no poller until it posts its first read.
+  // Set in a forked child, which has no poller until it posts its first read,
+  // and when the poller could not be started at load.
   bool start_poller_on_first_read = false;
 };
 

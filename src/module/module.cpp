@@ -9,7 +9,9 @@ namespace pkdv::module {
 
 void load() {
   engine::build_state();
-  engine::start_poller();
+  // A poller that cannot start now is tried again by the first read, which
+  // fails with the reason if it still cannot.
+  if (!engine::start_poller()) engine::state().start_poller_on_first_read = true;
 }
 
 void unload(bool process_exiting) {

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/platform.h"
+
 namespace pkdv::capture {
 
 // The capture library's handle (pcap_t). Its value is the client's AdapterHandle.
@@ -39,6 +41,19 @@ void close(Handle* handle);
 // pcap_next_ex: 1 with a frame (header and data valid until the next call on
 // this handle), 0 when none is ready, negative on error or end of a savefile.
 int next_frame(Handle* handle, FrameHeader* header, const std::uint8_t** data);
+
+// How the poller learns that a handle has frames, so that it can sleep until
+// then rather than poll on a clock.
+struct Readiness {
+  enum class Kind {
+    kNone,      // the capture library cannot tell: poll it now and then
+    kNow,       // frames (or the end of a savefile) are there: no need to wait
+    kWaitable,  // `source` becomes ready when frames may have come
+  };
+  Kind kind = Kind::kNone;
+  sys::WaitableHandle source{};
+};
+Readiness readiness(Handle* handle);
 
 // pcap_sendpacket: 0 on success; otherwise the last error says why where the
 // capture unit can tell (kErrorNotSupported on a savefile, kErrorBadLength for

@@ -4,6 +4,7 @@
 // capture.h.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "pkdv.h"            // PKDV_CALLBACK
@@ -100,6 +101,15 @@ Worker* worker_start(WorkerBody body);
 // The worker's pause between passes: waits up to `milliseconds` and returns
 // true as soon as a stop has been asked for (the body must then return).
 bool worker_pause(Worker* self, std::uint32_t milliseconds);
+// The same wait, which also ends (returning false) as soon as one of the
+// `count` sources is ready (readable, signalled) or worker_wake is called.
+// At most kMostWaitSources sources.
+inline constexpr std::size_t kMostWaitSources = 32;
+bool worker_wait(Worker* self, const WaitableHandle* sources, std::size_t count,
+                 std::uint32_t milliseconds);
+// Ends the worker's current worker_wait, or its next one if it is not waiting.
+// A system call: callers make it only when the worker is known to wait.
+void worker_wake(Worker* self);
 // Asks the worker to stop and frees the Worker. Returns true once the thread
 // can no longer touch the library's state or run the library's code, so the
 // caller may tear the state down and the code may be unmapped; false when that

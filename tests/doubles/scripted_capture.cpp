@@ -181,6 +181,11 @@ int next_frame(Handle* handle, FrameHeader* header, const std::uint8_t** data) {
   return a.current.result;
 }
 
+// Like a capture library that cannot tell: the poller polls it now and then.
+Readiness readiness(Handle*) {
+  return {};
+}
+
 int send_frame(Handle* handle, const std::uint8_t* frame, int length) {
   auto& c = ScriptedCapture::get();
   std::lock_guard guard(c.mutex);

@@ -10,6 +10,7 @@ target_include_directories(pkdv_capture_objects PRIVATE ${PCAP_INCLUDE_DIR})
 target_sources(pkdv_capture_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/capture_libpcap.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ndis_driver.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/savefile_read_ahead.cpp
   ${CMAKE_CURRENT_LIST_DIR}/linux_interface.cpp)
 
 # Debian builds libpcap without remote capture: <pcap/pcap.h> declares

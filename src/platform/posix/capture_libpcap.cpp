@@ -17,6 +17,7 @@
 #include "linux_interface.h"
 #include "ndis_driver.h"
 #include "pcap_remote_compat.h"
+#include "savefile_read_ahead.h"
 #include "platform/capture.h"
 #include "platform/capture_failure.h"
 #include "platform/platform.h"
@@ -25,18 +26,18 @@ namespace pkdv::capture {
 namespace {
 
 // libpcap on Linux hands frames over in whole blocks of its ring, each one
-// closed when the read time-out runs out: at the client's 1 ms nearly every
-// block would hold a single frame, and a ring of a few blocks keeps only a few
-// milliseconds of traffic between two passes of the poller, 100 ms apart; the
-// kernel drops the rest. So a live adapter gets a ring four times libpcap's
-// default (32 blocks of 256 KiB at a 64 KiB snapshot) whose blocks close after
-// 4 ms: 128 ms of traffic, more than a pause and a pass, while adding at most
-// 4 ms to a frame's hand-back. Live handles are non-blocking (see open), so the
-// time-out delays no poll. (Immediate mode would show frames at once, but
-// gives each frame a slot of the snapshot length: only about 128 frames fit
-// between two passes.) pcap_open would give the default ring: live adapters
-// are opened with pcap_create, which lets us size it.
-constexpr int kLiveBlockTimeoutMs = 4;
+// closed when it is full or when the read time-out runs out. The poller sleeps
+// on the handle until a block is closed, so the time-out is the longest a
+// lone frame waits before its read is served: 1 ms, the shortest there is.
+// Under a steady trickle that closes a block every millisecond, so the ring
+// (four times libpcap's default: 32 blocks of 256 KiB at a 64 KiB snapshot)
+// holds at least 32 ms of traffic for reads that are late, and much more of a
+// flood, which fills blocks before the time-out. Immediate mode would show
+// each frame at once, but gives every frame a slot of the snapshot length:
+// only about 128 frames would fit. Live handles are non-blocking (see open),
+// so the time-out delays no poll. pcap_open would give the default ring: live
+// adapters are opened with pcap_create, which lets us size it.
+constexpr int kLiveBlockTimeoutMs = 1;
 constexpr int kRingBytes = 8 << 20;
 
 pcap_t* as_pcap(Handle* handle) {
@@ -52,7 +53,8 @@ const pcap_if_t* as_pcap(const Device* device) {
 // What open() learned about a handle; libpcap keeps no name we could read back.
 struct OpenRecord {
   std::string name;
-  std::unique_ptr<LinuxDriver> driver;  // null for savefiles
+  std::unique_ptr<LinuxDriver> driver;           // null for savefiles
+  std::unique_ptr<SavefileReadAhead> read_ahead;  // savefiles that are no regular file
 };
 
 class OpenHandles {
@@ -221,8 +223,18 @@ Handle* open(const char* source, int snapshot_length, int flags, int /*read_time
     return nullptr;
   }
 
-  OpenRecord record{source, nullptr};
-  if (pcap_file(p.get()) == nullptr) {
+  OpenRecord record{source, nullptr, nullptr};
+  if (pcap_file(p.get()) != nullptr) {
+    struct stat file {};
+    if (::fstat(fileno(pcap_file(p.get())), &file) != 0 || !S_ISREG(file.st_mode)) {
+      record.read_ahead = SavefileReadAhead::start(p.get());
+      if (!record.read_ahead) {
+        std::snprintf(error, kErrorBufferSize, "%s: no thread to read it", opened.c_str());
+        sys::set_last_error(sys::kErrorNotEnoughMemory);
+        return nullptr;
+      }
+    }
+  } else {
     // libpcap on Linux ignores the read time-out while no traffic comes (an
     // empty poll would block), and the poller holds its lock across a poll.
     if (pcap_setnonblock(p.get(), 1, error) != 0) {
@@ -245,7 +257,10 @@ void close(Handle* handle) {
 int next_frame(Handle* handle, FrameHeader* header, const std::uint8_t** data) {
   pcap_pkthdr* frame = nullptr;
   const u_char* bytes = nullptr;
-  int result = pcap_next_ex(as_pcap(handle), &frame, &bytes);
+  pcap_t* p = as_pcap(handle);
+  const OpenRecord* record = pcap_file(p) != nullptr ? open_handles().find(p) : nullptr;
+  int result = record && record->read_ahead ? record->read_ahead->next(&frame, &bytes)
+                                            : pcap_next_ex(p, &frame, &bytes);
   if (result == 1) {
     header->seconds = static_cast<std::int32_t>(frame->ts.tv_sec);
     header->microseconds = static_cast<std::int32_t>(frame->ts.tv_usec);
@@ -254,6 +269,22 @@ int next_frame(Handle* handle, FrameHeader* header, const std::uint8_t** data) {
     *data = bytes;
   }
   return result;
+}
+
+// A savefile has frames, or its end, until it is closed: reading it is never
+// paced, unless it is read ahead and waits for its writer. A live handle is
+// readable once the ring holds a block for us.
+Readiness readiness(Handle* handle) {
+  pcap_t* p = as_pcap(handle);
+  if (pcap_file(p) != nullptr) {
+    const OpenRecord* record = open_handles().find(p);
+    if (record && record->read_ahead)
+      return {Readiness::Kind::kWaitable, record->read_ahead->ready_fd()};
+    return {Readiness::Kind::kNow, -1};
+  }
+  const int fd = pcap_get_selectable_fd(p);
+  if (fd < 0) return {};
+  return {Readiness::Kind::kWaitable, fd};
 }
 
 int send_frame(Handle* handle, const std::uint8_t* frame, int length) {

@@ -16,6 +16,11 @@ struct CriticalSection {
   std::atomic<std::uint32_t> word;
   std::atomic<pthread_t> owner;
   std::uint32_t depth;  // touched by the owner only
+#ifdef PKDV_CHECK_LOCK_OWNER
+  // The owner's serial number, never reused: tells the owner from a later
+  // thread that has been given an ended owner's pthread_t.
+  std::uint64_t owner_serial;
+#endif
 };
 
 struct Event;
@@ -24,5 +29,8 @@ using EventHandle = Event*;
 // A counted reference to one thread's state (queued calls, end flag).
 struct ThreadState;
 using ThreadHandle = ThreadState*;
+
+// Something the poller can wait on until it is readable: a file descriptor.
+using WaitableHandle = int;
 
 }  // namespace pkdv::sys

@@ -1,7 +1,10 @@
 // The library's background thread with a stop request it can wait on.
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -20,6 +23,9 @@ struct Worker {
   std::mutex mutex;
   std::condition_variable wake;
   bool stop_asked = false;  // guarded by mutex
+  // Readable while a wake-up or a stop is due: what worker_wait polls
+  // besides its sources.
+  int wake_fd = -1;
 };
 
 namespace {
@@ -37,6 +43,18 @@ bool join_within_bound(Worker* worker) {
   return pthread_timedjoin_np(worker->thread, nullptr, &deadline) == 0;
 }
 
+void delete_worker(Worker* worker) {
+  ::close(worker->wake_fd);
+  delete worker;
+}
+
+void signal_wake_fd(Worker* worker) {
+  const std::uint64_t one = 1;
+  // A counter that is already non-zero stays readable: nothing is lost when
+  // the write cannot add to it.
+  [[maybe_unused]] const ssize_t written = ::write(worker->wake_fd, &one, sizeof one);
+}
+
 void* run_worker(void* worker) {
   auto* self = static_cast<Worker*>(worker);
   self->body(self);
@@ -48,6 +66,11 @@ void* run_worker(void* worker) {
 Worker* worker_start(WorkerBody body) {
   auto* worker = new (std::nothrow) Worker(body);
   if (!worker) return nullptr;
+  worker->wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (worker->wake_fd < 0) {
+    delete worker;
+    return nullptr;
+  }
   // The thread starts with every signal blocked: a signal sent to the process
   // must reach one of the client's threads (say the one in sigwait), never
   // ours, where its default action would end the process. A new thread
@@ -58,7 +81,7 @@ Worker* worker_start(WorkerBody body) {
   const bool started = pthread_create(&worker->thread, nullptr, run_worker, worker) == 0;
   pthread_sigmask(SIG_SETMASK, &callers, nullptr);
   if (!started) {
-    delete worker;
+    delete_worker(worker);
     return nullptr;
   }
   return worker;
@@ -82,15 +105,42 @@ bool worker_pause(Worker* self, std::uint32_t milliseconds) {
   return self->wake.wait_for(lock, std::chrono::milliseconds(milliseconds), stop_asked);
 }
 
+bool worker_wait(Worker* self, const WaitableHandle* sources, std::size_t count,
+                 std::uint32_t milliseconds) {
+  int cancel_state = 0;
+  pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &cancel_state);
+  pollfd polled[kMostWaitSources + 1];
+  count = count < kMostWaitSources ? count : kMostWaitSources;
+  for (std::size_t i = 0; i < count; ++i) polled[i] = {sources[i], POLLIN, 0};
+  polled[count] = {self->wake_fd, POLLIN, 0};
+  const int timeout = milliseconds == kInfinite ? -1 : static_cast<int>(milliseconds);
+  if (::poll(polled, count + 1, timeout) > 0 && polled[count].revents) {
+    std::uint64_t taken = 0;
+    [[maybe_unused]] const ssize_t read = ::read(self->wake_fd, &taken, sizeof taken);
+  }
+  bool stop = false;
+  {
+    std::lock_guard lock(self->mutex);
+    stop = self->stop_asked;
+  }
+  pthread_setcancelstate(cancel_state, nullptr);
+  return stop;
+}
+
+void worker_wake(Worker* self) {
+  signal_wake_fd(self);
+}
+
 bool worker_stop(Worker* worker, bool process_exiting) {
   {
     std::lock_guard lock(worker->mutex);
     worker->stop_asked = true;
   }
   worker->wake.notify_all();
+  signal_wake_fd(worker);
 
   if (!process_exiting && join_within_bound(worker)) {
-    delete worker;
+    delete_worker(worker);
     return true;
   }
   if (!process_exiting) {
@@ -102,7 +152,7 @@ bool worker_stop(Worker* worker, bool process_exiting) {
     // the state it was changing, perhaps holding globalLock, must be left.
     pthread_cancel(worker->thread);
     if (join_within_bound(worker)) {
-      delete worker;
+      delete_worker(worker);
       return false;
     }
   }

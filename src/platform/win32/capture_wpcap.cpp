@@ -102,6 +102,11 @@ Handle* open(const char* source, int snapshot_length, int flags, int read_timeou
     char ignored[wpcap::kErrorBufferSize];
     l->setnonblock(p, 1, ignored);
   }
+  if (l->setmintocopy && !std::string_view(source).starts_with(kFilePrefix)) {
+    // The handle's event is signalled once this much data is there; the
+    // default, 16 KB, would hold a lone frame back until the read time-out.
+    l->setmintocopy(p, 1);
+  }
   wpcap::remember_handle(p, source);
   return reinterpret_cast<Handle*>(p);
 }
@@ -122,6 +127,19 @@ int next_frame(Handle* handle, FrameHeader* header, const std::uint8_t** data) {
     *data = bytes;
   }
   return result;
+}
+
+// A savefile has frames, or its end, until it is closed. WinPcap and Npcap
+// signal an adapter's event when frames came; other capture libraries
+// cannot tell.
+Readiness readiness(Handle* handle) {
+  const char* name = wpcap::remembered_name(native(handle));
+  if (name && std::string_view(name).starts_with(kFilePrefix))
+    return {Readiness::Kind::kNow, nullptr};
+  const wpcap::Library* l = wpcap::library();
+  if (void* event = l && l->getevent ? l->getevent(native(handle)) : nullptr)
+    return {Readiness::Kind::kWaitable, event};
+  return {};
 }
 
 int send_frame(Handle* handle, const std::uint8_t* frame, int length) {

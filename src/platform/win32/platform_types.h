@@ -15,5 +15,7 @@ struct CriticalSection {
 
 using EventHandle = void*;   // HANDLE of an event
 using ThreadHandle = void*;  // HANDLE of a thread
+// Something the poller can wait on until it is signalled: a HANDLE.
+using WaitableHandle = void*;
 
 }  // namespace pkdv::sys

@@ -60,6 +60,7 @@ struct Worker {
   DWORD thread_id = 0;
   HANDLE stop = nullptr;      // manual reset: the body must return
   HANDLE parked = nullptr;    // manual reset: the thread has left our code
+  HANDLE wake = nullptr;      // auto reset: worker_wait is to end
   volatile LONG started = 0;  // the thread is past the loader's start-up
 };
 
@@ -85,7 +86,7 @@ PAPCFUNC system_exit_thread() {
 }
 
 void close_handles(Worker* w, bool thread_parked) {
-  for (HANDLE h : {w->thread, w->stop, thread_parked ? nullptr : w->parked})
+  for (HANDLE h : {w->thread, w->stop, w->wake, thread_parked ? nullptr : w->parked})
     if (h) CloseHandle(h);
 }
 
@@ -118,7 +119,8 @@ Worker* worker_start(WorkerBody body) {
   w->body = body;
   w->stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   w->parked = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (w->stop && w->parked) {
+  w->wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  if (w->stop && w->parked && w->wake) {
     unsigned id = 0;
     // Suspended until its id is recorded, so the thread-attach hook can
     // recognise it.
@@ -138,6 +140,19 @@ Worker* worker_start(WorkerBody body) {
 
 bool worker_pause(Worker* self, std::uint32_t milliseconds) {
   return WaitForSingleObject(self->stop, milliseconds) == WAIT_OBJECT_0;
+}
+
+bool worker_wait(Worker* self, const WaitableHandle* sources, std::size_t count,
+                 std::uint32_t milliseconds) {
+  HANDLE handles[kMostWaitSources + 2] = {self->stop, self->wake};
+  count = count < kMostWaitSources ? count : kMostWaitSources;
+  for (std::size_t i = 0; i < count; ++i) handles[i + 2] = sources[i];
+  return WaitForMultipleObjects(static_cast<DWORD>(count + 2), handles, FALSE, milliseconds) ==
+         WAIT_OBJECT_0;
+}
+
+void worker_wake(Worker* self) {
+  SetEvent(self->wake);
 }
 
 bool worker_stop(Worker* w, bool process_exiting) {

@@ -56,6 +56,10 @@ using pcap_findalldevs_ex_fn = int(__cdecl*)(const char* source, pcap_rmtauth* a
 using pcap_freealldevs_fn = void(__cdecl*)(pcap_if_t*);
 using pcap_lib_version_fn = const char*(__cdecl*)();
 using pcap_geterr_fn = char*(__cdecl*)(pcap_t*);
+// WinPcap and Npcap: the event signalled when a capture handle has data, and
+// how much data that takes.
+using pcap_getevent_fn = void*(__cdecl*)(pcap_t*);
+using pcap_setmintocopy_fn = int(__cdecl*)(pcap_t*, int size);
 // libpcap >= 1.8 on Windows (Npcap): OID requests through the library.
 using pcap_oid_request_fn = int(__cdecl*)(pcap_t*, std::uint32_t oid, void* data,
                                           std::size_t* length);

@@ -73,6 +73,10 @@ BOOL CALLBACK load_once(INIT_ONCE*, void*, void**) {
   l.honours_read_timeout = version_honours_read_timeout(version);
   l.has_adapter_object = version_has_adapter_object(version);
   l.may_shift_header = may_shift_header(under_wine(), version);
+  if (l.honours_read_timeout) {
+    resolve(module, "pcap_getevent", &l.getevent, false);
+    resolve(module, "pcap_setmintocopy", &l.setmintocopy, false);
+  }
   available = true;
   return TRUE;
 }

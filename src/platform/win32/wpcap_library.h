@@ -19,6 +19,10 @@ struct Library {
   pcap_setnonblock_fn setnonblock;  // may be missing
   pcap_oid_request_fn oid_get;      // may be missing (only libpcap >= 1.8 builds have them)
   pcap_oid_request_fn oid_set;
+  // Resolved only from WinPcap and Npcap: Wine's forwarder exports
+  // pcap_getevent as a stub that ends the process when called.
+  pcap_getevent_fn getevent;
+  pcap_setmintocopy_fn setmintocopy;
   // WinPcap and Npcap end an empty poll after the read time-out; other
   // builds (a forwarder to a Unix libpcap) block until traffic comes.
   bool honours_read_timeout;
