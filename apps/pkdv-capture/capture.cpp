@@ -2,11 +2,16 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 #include <filesystem>
 #include <optional>
 
 #include "adapter.h"
+#include "address_text.h"
 #include "frame_summary.h"
 #include "ndis.h"
 #include "options.h"
@@ -22,6 +27,11 @@ namespace {
 // How long one wait lasts at most: the delay before Ctrl-C is noticed.
 constexpr uint32_t kWaitMilliseconds = 100;
 constexpr std::chrono::seconds kProgressInterval{1};
+constexpr char kAnyAdapter[] = "any";
+// The time column for each count of -t letters.
+constexpr TimeColumn kTimeColumns[] = {TimeColumn::kDateTime, TimeColumn::kNone,
+                                       TimeColumn::kEpoch, TimeColumn::kSincePrevious,
+                                       TimeColumn::kDateTime, TimeColumn::kSinceFirst};
 
 std::vector<uint8_t> compiled_filter(const std::string& expression, int link_type,
                                      const std::string& source) {
@@ -38,6 +48,29 @@ std::vector<uint8_t> compiled_filter(const std::string& expression, const Savefi
   } catch (const FilterError& error) {
     throw FilterError("bad filter '" + expression + "': " + error.what());
   }
+}
+
+// -F FILE: the whole file is the expression, as tcpdump reads it ('#' starts no comment).
+std::string filter_from_file(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  if (file) text << file.rdbuf();
+  if (!file || file.bad())
+    throw AdapterError("cannot read filter file " + path + ": " + std::strerror(errno));
+  return text.str();
+}
+
+// -Q in / -Q out on Ethernet: the library hands back the frames of both directions, and the
+// adapter's own address tells them apart (what it sent carries it as the source).
+std::string with_direction(const std::optional<std::string>& expression, Direction direction,
+                           AdapterHandle adapter, int link_type) {
+  if (direction == Direction::kInOut) return expression.value_or("");
+  NdisAnswer address = ndis_query(adapter, kOidCurrentAddress);
+  if (link_type != kLinkTypeEthernet || !address.answered() || address.data.size() < 6)
+    throw AdapterError("-Q in and -Q out need an Ethernet adapter that reports its address");
+  std::string own = mac_text(std::span<const uint8_t>(address.data).first<6>());
+  std::string chosen = (direction == Direction::kIn ? "not ether src " : "ether src ") + own;
+  return expression ? "(" + *expression + ") and " + chosen : chosen;
 }
 
 // Promiscuous mode through the library's own NDIS packet-filter request, switched back to the
@@ -102,6 +135,10 @@ int run_capture(const Options& options) {
   // A savefile is opened once here: its handle gives the link type, compiles the filter as
   // for that file, and tells at the end whether the file was whole. A stream (standard
   // input, a FIFO) can be read only once, so the library gets its frames through that handle.
+  if (!live && options.direction != Direction::kInOut)
+    throw AdapterError("-Q applies to adapters: a savefile holds no direction");
+  std::optional<std::string> expression = options.filter;
+  if (options.filter_file) expression = filter_from_file(*options.filter_file);
   std::optional<SavefileFrames> savefile_frames;
   std::optional<SavefileStream> stream;
   if (!live && !std::filesystem::is_regular_file(path)) {
@@ -114,36 +151,62 @@ int run_capture(const Options& options) {
   if (!live && !savefile_frames) savefile_frames.emplace(path);
   const int link_type =
       live ? source_link_type(adapter.handle(), source) : savefile_frames->link_type();
-  if (options.filter) {
-    std::vector<uint8_t> filter = live ? compiled_filter(*options.filter, link_type, source)
-                                       : compiled_filter(*options.filter, *savefile_frames);
+  if (live) expression = with_direction(expression, options.direction, adapter.handle(), link_type);
+  if (expression && !expression->empty()) {
+    std::vector<uint8_t> filter = live ? compiled_filter(*expression, link_type, source)
+                                       : compiled_filter(*expression, *savefile_frames);
     if (!PKDV_SetBPFProgram(adapter.handle(), filter.data(), static_cast<uint32_t>(filter.size())))
-      throw AdapterError("the adapter refused the filter '" + *options.filter + "'");
+      throw AdapterError("the adapter refused the filter '" + *expression + "'");
   }
+  // Linux's "any" has no promiscuous mode of its own to switch; tcpdump stays silent there.
   std::optional<PromiscuousMode> promiscuous;
-  if (live && options.promiscuous) promiscuous.emplace(adapter.handle(), source);
+  if (live && options.promiscuous && source != kAnyAdapter)
+    promiscuous.emplace(adapter.handle(), source);
   std::optional<SavefileWriter> savefile;
   if (options.write_path)
     savefile.emplace(*options.write_path, link_type, options.snapshot_length, source);
 
-  // With -w - the savefile is the only thing on standard output.
-  const bool lines = !options.quiet && !options.writes_to_stdout();
-  const LineFormat format{link_type, options.utc, options.link_header, options.verbose};
+  // -w FILE prints no lines unless --print asks; with -w - the savefile is the only thing on
+  // standard output.
+  const bool lines = (!options.write_path || options.print) && !options.writes_to_stdout();
+  if (options.line_buffered) std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+  LineFormat format{.link_type = link_type,
+                    .utc = options.utc,
+                    .link_header = options.link_header,
+                    .verbose = options.verbose,
+                    .quiet = options.quiet,
+                    .time = kTimeColumns[std::min(options.time_letters, 5)]};
+  const size_t link_header_length = link_header_size(link_type);
+  bool first = true;
   RunTally tally;
   std::optional<std::string> write_failure;
   auto on_frame = [&](const PacketBuffer& buffer) {
     tally.add(buffer);
     uint32_t held = std::min(buffer.captured_length, buffer.capacity);
     if (lines) {
-      std::printf("%s\n", frame_line(buffer, format).c_str());
-      if (options.hex_dump && buffer.status == NDIS_STATUS_SUCCESS)
-        std::printf("%s", hex_dump({buffer.data, held}, options.hex_dump == 2).c_str());
+      if (first && buffer.status != NDIS_STATUS_FAILURE) format.reference = buffer.timestamp;
+      std::string text = frame_line(buffer, format) + "\n";
+      if (buffer.status != NDIS_STATUS_FAILURE) {
+        first = false;
+        if (format.time == TimeColumn::kSincePrevious) format.reference = buffer.timestamp;
+      }
+      if (buffer.status == NDIS_STATUS_SUCCESS && (options.hex_dump || options.ascii_dump)) {
+        // -x and -A leave out the link-level header, -xx shows it, as tcpdump does.
+        std::span<const uint8_t> bytes{buffer.data, held};
+        if (options.hex_dump != 2) bytes = bytes.subspan(std::min(bytes.size(), link_header_length));
+        text += options.hex_dump ? hex_dump(bytes, options.hex_ascii) : ascii_dump(bytes);
+      }
+      if (std::fputs(text.c_str(), stdout) == EOF) {
+        write_failure = "cannot write to standard output: " + std::string(std::strerror(errno));
+        return false;
+      }
     }
     if (!savefile || buffer.status != NDIS_STATUS_SUCCESS) return true;
     // No exception may leave a completion routine: the library's frames are below it.
     try {
       savefile->write(static_cast<int64_t>(buffer.timestamp), {buffer.data, held},
                       buffer.wire_length);
+      if (options.packet_buffered) savefile->flush();
     } catch (const PcapToolError& error) {
       write_failure = error.what();
       return false;
@@ -160,9 +223,10 @@ int run_capture(const Options& options) {
   ProgressLine progress(stderr_is_terminal() && !lines);
   auto start = std::chrono::steady_clock::now();
   ring.start();
-  while (!ring.finished() && !interrupted()) {
+  while (!ring.finished() && !interrupted() && !write_failure) {
     ring.wait(kWaitMilliseconds);
-    if (lines) std::fflush(stdout);
+    if (lines && std::fflush(stdout) != 0 && !write_failure)
+      write_failure = "cannot write to standard output: " + std::string(std::strerror(errno));
     progress.update(tally.frames);
   }
   ring.stop();
@@ -176,7 +240,8 @@ int run_capture(const Options& options) {
     }
   }
 
-  std::fflush(stdout);
+  if (std::fflush(stdout) != 0 && !write_failure)
+    write_failure = "cannot write to standard output: " + std::string(std::strerror(errno));
   std::optional<ReadsRanOut> ran_out;
   if (live) ran_out = ReadsRanOut{ring.ran_out(), options.reads};
   std::fprintf(stderr, "%s", summary_text(tally, elapsed.count(), ran_out).c_str());

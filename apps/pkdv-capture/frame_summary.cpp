@@ -12,15 +12,36 @@ namespace {
 
 constexpr uint16_t kEtherIpv4 = 0x0800;
 constexpr uint16_t kEtherArp = 0x0806;
+constexpr uint16_t kEtherRarp = 0x8035;
 constexpr uint16_t kEtherVlan = 0x8100;
 constexpr uint16_t kEtherQinQ = 0x88A8;
 constexpr uint16_t kEtherIpv6 = 0x86DD;
 constexpr uint16_t kMaxLengthField = 1500;  // EtherType values up to this are 802.3 lengths
 
+constexpr uint8_t kProtoHopByHop = 0;
 constexpr uint8_t kProtoIcmp = 1;
+constexpr uint8_t kProtoIpInIp = 4;
 constexpr uint8_t kProtoTcp = 6;
 constexpr uint8_t kProtoUdp = 17;
+constexpr uint8_t kProtoIpv6 = 41;
+constexpr uint8_t kProtoRouting = 43;
+constexpr uint8_t kProtoFragment = 44;
+constexpr uint8_t kProtoGre = 47;
 constexpr uint8_t kProtoIcmpv6 = 58;
+constexpr uint8_t kProtoDestinationOptions = 60;
+
+// Tunnels (GRE, IP in IP) nest; deeper than this the rest of the frame is only counted, so
+// that a crafted frame cannot recurse without bound.
+constexpr int kMaxNesting = 8;
+constexpr uint8_t kLlcStp = 0x42;  // DSAP and SSAP of spanning tree BPDUs
+
+// How much each layer tells, and how deep in tunnels it is.
+struct Detail {
+  bool verbose = false;
+  bool quiet = false;
+  int depth = 0;
+  Detail inner() const { return {verbose, quiet, depth + 1}; }
+};
 
 constexpr char kTruncated[] = " [truncated]";
 
@@ -56,17 +77,80 @@ std::string tcp_flags(uint8_t flags) {
   return text;
 }
 
+// TCP options as tcpdump's -v lists them: "mss 1460,nop,wscale 7,sackOK,TS val 1 ecr 0".
+std::string tcp_options(Bytes options) {
+  std::string text;
+  size_t at = 0;
+  while (at < options.size()) {
+    uint8_t kind = options[at];
+    if (!text.empty()) text += ',';
+    if (kind == 0) return text + "eol";
+    if (kind == 1) {
+      text += "nop";
+      ++at;
+      continue;
+    }
+    if (at + 1 >= options.size() || options[at + 1] < 2 || at + options[at + 1] > options.size())
+      return text + "bad opt";
+    Bytes option = options.subspan(at, options[at + 1]);
+    if (kind == 2 && option.size() == 4)
+      text += format("mss %u", be16(option, 2));
+    else if (kind == 3 && option.size() == 3)
+      text += format("wscale %u", option[2]);
+    else if (kind == 4 && option.size() == 2)
+      text += "sackOK";
+    else if (kind == 8 && option.size() == 10)
+      text += format("TS val %u ecr %u", unsigned(be16(option, 2)) << 16 | be16(option, 4),
+                     unsigned(be16(option, 6)) << 16 | be16(option, 8));
+    else
+      text += format("opt-%u:len %zu", kind, option.size());
+    at += option.size();
+  }
+  return text;
+}
+
+std::string ipv4_summary(Bytes packet, const Detail& detail);
+std::string ipv6_summary(Bytes packet, const Detail& detail);
+std::string ethertype_summary(std::string text, uint16_t type, Bytes payload,
+                              const Detail& detail);
+
+// GRE version 0: flags and protocol, then the optional checksum, key and sequence words.
+std::string gre_summary(Bytes segment, const Detail& detail) {
+  if (segment.size() < 4) return std::string("GRE") + kTruncated;
+  uint16_t flags = be16(segment, 0);
+  if ((flags & 0x7) != 0) return format("GRE version %u", flags & 0x7);
+  size_t header = 4 + (flags & 0x8000 ? 4 : 0) + (flags & 0x2000 ? 4 : 0) + (flags & 0x1000 ? 4 : 0);
+  if (segment.size() < header) return std::string("GRE") + kTruncated;
+  return ethertype_summary("GRE", be16(segment, 2), segment.subspan(header), detail.inner());
+}
+
 // `segment` holds what was captured of the transport header and payload; `length` is the
 // length the network header declares for them.
-std::string transport_summary(uint8_t protocol, Bytes segment, unsigned length) {
+std::string transport_summary(uint8_t protocol, Bytes segment, unsigned length,
+                              const Detail& detail) {
+  if (detail.depth > kMaxNesting) return format("protocol %u len %u", protocol, length);
   switch (protocol) {
     case kProtoTcp: {
       if (segment.size() < 20) return std::string("TCP") + kTruncated;
       unsigned header = (segment[12] >> 4) * 4u;
+      std::string ports = format("TCP %u > %u", be16(segment, 0), be16(segment, 2));
+      if (header < 20) return ports + format(" [bad hdr length %u - too short, < 20]", header);
       unsigned payload = length > header ? length - header : 0;
-      return format("TCP %u > %u ", be16(segment, 0), be16(segment, 2)) + tcp_flags(segment[13]) +
-             format(" len %u", payload);
+      if (detail.quiet) return ports + format(" len %u", payload);
+      std::string text = ports + " " + tcp_flags(segment[13]);
+      if (detail.verbose) {
+        text += format(" win %u", be16(segment, 14));
+        if (header > 20 && segment.size() >= header)
+          text += " options [" + tcp_options(segment.subspan(20, header - 20)) + "]";
+      }
+      return text + format(" len %u", payload);
     }
+    case kProtoGre:
+      return gre_summary(segment, detail);
+    case kProtoIpInIp:
+      return ipv4_summary(segment, detail.inner());
+    case kProtoIpv6:
+      return ipv6_summary(segment, detail.inner());
     case kProtoUdp:
       if (segment.size() < 8) return std::string("UDP") + kTruncated;
       return format("UDP %u > %u len %u", be16(segment, 0), be16(segment, 2),
@@ -92,7 +176,11 @@ std::string transport_summary(uint8_t protocol, Bytes segment, unsigned length) 
                                                                     {134, "router advertisement"},
                                                                     {135, "neighbor solicitation"},
                                                                     {136, "neighbor advertisement"},
-                                                                    {137, "redirect"}};
+                                                                    {137, "redirect"},
+                                                                    {130, "multicast listener query"},
+                                                                    {131, "multicast listener report"},
+                                                                    {132, "multicast listener done"},
+                                                                    {143, "multicast listener report v2"}};
       for (auto [known, text] : v4 ? Names(kIcmp) : Names(kIcmpv6))
         if (type == known) return format("%s %s", name, text);
       return format("%s type %u code %u", name, type, segment[1]);
@@ -102,49 +190,113 @@ std::string transport_summary(uint8_t protocol, Bytes segment, unsigned length) 
   }
 }
 
-std::string ipv4_summary(Bytes packet) {
+std::string ipv4_summary(Bytes packet, const Detail& detail) {
   if (packet.size() < 20) return std::string("IPv4") + kTruncated;
   unsigned header = (packet[0] & 0x0F) * 4u;
   std::string text =
       "IPv4 " + ipv4_text(packet.subspan<12, 4>()) + " > " + ipv4_text(packet.subspan<16, 4>());
   if (header < 20) return text + format(", bad header length %u", header);
   unsigned total = be16(packet, 2);
-  unsigned length = total > header ? total - header : 0;
-  unsigned fragment_offset = (be16(packet, 6) & 0x1FFF) * 8u;
+  uint16_t flags_offset = be16(packet, 6);
+  if (detail.verbose) {
+    std::string flags;
+    if (flags_offset & 0x4000) flags = "DF";
+    if (flags_offset & 0x2000) flags += "+";
+    text += format(" (ttl %u, id %u, offset %u, flags [%s], length %u)", packet[8],
+                   be16(packet, 4), (flags_offset & 0x1FFF) * 8u,
+                   flags.empty() ? "none" : flags.c_str(), total);
+  }
+  if (total < header)
+    return text + format(", bad hdr length: total length %u < header length %u", total, header);
+  unsigned length = total - header;
+  unsigned fragment_offset = (flags_offset & 0x1FFF) * 8u;
   if (fragment_offset != 0)
     return text +
            format(", fragment of protocol %u offset %u len %u", packet[9], fragment_offset, length);
   if (packet.size() < header) return text + kTruncated;
-  bool more_fragments = be16(packet, 6) & 0x2000;
-  return text + ", " + transport_summary(packet[9], packet.subspan(header), length) +
+  bool more_fragments = flags_offset & 0x2000;
+  return text + ", " + transport_summary(packet[9], packet.subspan(header), length, detail) +
          (more_fragments ? " (first fragment)" : "");
 }
 
-std::string ipv6_summary(Bytes packet) {
+// IPv6 extension headers are followed to the transport: hop-by-hop, routing and destination
+// options (8-byte units after the first 8), and a fragment header (8 bytes).
+std::string ipv6_summary(Bytes packet, const Detail& detail) {
   if (packet.size() < 40) return std::string("IPv6") + kTruncated;
-  return "IPv6 " + ipv6_text(packet.subspan<8, 16>()) + " > " +
-         ipv6_text(packet.subspan<24, 16>()) + ", " +
-         transport_summary(packet[6], packet.subspan(40), be16(packet, 4));
+  std::string text = "IPv6 " + ipv6_text(packet.subspan<8, 16>()) + " > " +
+                     ipv6_text(packet.subspan<24, 16>());
+  unsigned length = be16(packet, 4);
+  if (detail.verbose)
+    text += format(" (hlim %u, flowlabel 0x%05x, length %u)", packet[7],
+                   unsigned(packet[1] & 0x0F) << 16 | be16(packet, 2), length);
+  uint8_t next = packet[6];
+  Bytes rest = packet.subspan(40);
+  bool first_fragment = false;
+  for (;;) {
+    if (next == kProtoHopByHop || next == kProtoRouting || next == kProtoDestinationOptions) {
+      if (rest.size() < 2) return text + kTruncated;
+      size_t size = (rest[1] + 1u) * 8u;
+      if (rest.size() < size) return text + kTruncated;
+      next = rest[0];
+      rest = rest.subspan(size);
+      length = length > size ? length - unsigned(size) : 0;
+    } else if (next == kProtoFragment) {
+      if (rest.size() < 8) return text + kTruncated;
+      unsigned offset = be16(rest, 2) & 0xFFF8;
+      first_fragment = be16(rest, 2) & 1;
+      next = rest[0];
+      rest = rest.subspan(8);
+      length = length > 8 ? length - 8 : 0;
+      if (offset != 0)
+        return text + format(", fragment of protocol %u offset %u len %u", next, offset, length);
+    } else {
+      break;
+    }
+  }
+  return text + ", " + transport_summary(next, rest, length, detail) +
+         (first_fragment ? " (first fragment)" : "");
 }
 
-std::string arp_summary(Bytes packet) {
-  if (packet.size() < 8) return std::string("ARP") + kTruncated;
+// ARP and RARP share a layout: RARP asks for the protocol address of a hardware address.
+std::string arp_summary(Bytes packet, bool reverse) {
+  const std::string name = reverse ? "RARP" : "ARP";
+  if (packet.size() < 8) return name + kTruncated;
   uint16_t operation = be16(packet, 6);
   bool ethernet_ipv4 =
       be16(packet, 0) == 1 && be16(packet, 2) == kEtherIpv4 && packet[4] == 6 && packet[5] == 4;
-  if (!ethernet_ipv4) return format("ARP operation %u", operation);
-  if (packet.size() < 28) return std::string("ARP") + kTruncated;
+  if (!ethernet_ipv4) return name + format(" operation %u", operation);
+  if (packet.size() < 28) return name + kTruncated;
   std::string sender_ip = ipv4_text(packet.subspan<14, 4>());
   std::string target_ip = ipv4_text(packet.subspan<24, 4>());
   if (operation == 1) return "ARP who-has " + target_ip + " tell " + sender_ip;
   if (operation == 2)
     return "ARP reply " + sender_ip + " is-at " + mac_text(packet.subspan<8, 6>());
-  return format("ARP operation %u", operation);
+  if (operation == 3)
+    return "RARP who-is " + mac_text(packet.subspan<18, 6>()) + " tell " +
+           mac_text(packet.subspan<8, 6>());
+  if (operation == 4)
+    return "RARP reply " + mac_text(packet.subspan<18, 6>()) + " at " + target_ip;
+  return name + format(" operation %u", operation);
+}
+
+// A spanning tree BPDU after its LLC header: configuration (with the root bridge, path cost
+// and port), topology change, or rapid/multiple spanning tree.
+std::string stp_summary(Bytes bpdu) {
+  if (bpdu.size() < 4) return std::string("STP") + kTruncated;
+  unsigned version = bpdu[2], type = bpdu[3];
+  if (type == 0x80) return "STP 802.1d, Topology Change";
+  if (type != 0x00 && type != 0x02) return format("STP version %u, type 0x%02x", version, type);
+  if (bpdu.size() < 35) return std::string("STP") + kTruncated;
+  std::string root = format("%04x.", be16(bpdu, 5)) + mac_text(bpdu.subspan<7, 6>());
+  unsigned cost = unsigned(be16(bpdu, 13)) << 16 | be16(bpdu, 15);
+  const char* name = type == 0x00 ? "802.1d, Config" : version == 3 ? "802.1s, MSTP" : "802.1w, Rapid STP";
+  return std::string("STP ") + name + ", root " + root + format(" cost %u port 0x%04x", cost, be16(bpdu, 25));
 }
 
 // Everything after a link-level header that names its payload by EtherType: VLAN tags, then
 // the network layer. `text` holds what came before (may be empty).
-std::string ethertype_summary(std::string text, uint16_t type, Bytes payload) {
+std::string ethertype_summary(std::string text, uint16_t type, Bytes payload,
+                              const Detail& detail) {
   auto add = [&](const std::string& part) {
     if (!text.empty()) text += ", ";
     text += part;
@@ -160,16 +312,20 @@ std::string ethertype_summary(std::string text, uint16_t type, Bytes payload) {
   }
   switch (type) {
     case kEtherIpv4:
-      add(ipv4_summary(payload));
+      add(ipv4_summary(payload, detail));
       break;
     case kEtherIpv6:
-      add(ipv6_summary(payload));
+      add(ipv6_summary(payload, detail));
       break;
     case kEtherArp:
-      add(arp_summary(payload));
+    case kEtherRarp:
+      add(arp_summary(payload, type == kEtherRarp));
       break;
     default:
-      if (type <= kMaxLengthField)
+      if (type <= kMaxLengthField && payload.size() >= 3 && payload[0] == kLlcStp &&
+          payload[1] == kLlcStp)
+        add(stp_summary(payload.subspan(3)));
+      else if (type <= kMaxLengthField)
         add(format("802.3 length %u", type));
       else
         add(format("ethertype 0x%04x len %u", type, unsigned(payload.size())));
@@ -177,11 +333,11 @@ std::string ethertype_summary(std::string text, uint16_t type, Bytes payload) {
   return text;
 }
 
-std::string ethernet_summary(Bytes frame, bool link_header) {
+std::string ethernet_summary(Bytes frame, bool link_header, const Detail& detail) {
   if (frame.size() < 14) return std::string("Ethernet") + kTruncated;
   std::string link;
   if (link_header) link = mac_text(frame.subspan<6, 6>()) + " > " + mac_text(frame.subspan<0, 6>());
-  return ethertype_summary(link, be16(frame, 12), frame.subspan(14));
+  return ethertype_summary(link, be16(frame, 12), frame.subspan(14), detail);
 }
 
 // The direction a Linux cooked header gives the frame.
@@ -201,7 +357,7 @@ std::string link_address_text(Bytes address) {
 // 1 has 16 bytes (packet type, hardware type, address length, 8 address bytes, protocol),
 // version 2 20 (protocol, reserved, interface index, hardware type, packet type, address
 // length, 8 address bytes).
-std::string cooked_summary(Bytes frame, bool version2, bool link_header) {
+std::string cooked_summary(Bytes frame, bool version2, bool link_header, const Detail& detail) {
   const size_t header = version2 ? 20 : 16;
   const char* name = version2 ? "Linux cooked v2" : "Linux cooked";
   if (frame.size() < header) return std::string(name) + kTruncated;
@@ -215,23 +371,24 @@ std::string cooked_summary(Bytes frame, bool version2, bool link_header) {
     if (version2)
       link = format("ifindex %u ", unsigned(be16(frame, 4)) << 16 | be16(frame, 6)) + link;
   }
-  return ethertype_summary(link, protocol, frame.subspan(header));
+  return ethertype_summary(link, protocol, frame.subspan(header), detail);
 }
 
-std::string ip_summary(Bytes packet) {
+std::string ip_summary(Bytes packet, const Detail& detail) {
   if (packet.empty()) return std::string("IP") + kTruncated;
   switch (packet[0] >> 4) {
     case 4:
-      return ipv4_summary(packet);
+      return ipv4_summary(packet, detail);
     case 6:
-      return ipv6_summary(packet);
+      return ipv6_summary(packet, detail);
   }
   return format("IP version %u len %u", packet[0] >> 4, unsigned(packet.size()));
 }
 
 // BSD loopback: a 4-byte address family, in the capturing host's byte order (null) or in
 // network order (loop). IPv6's number differs between systems.
-std::string loopback_summary(Bytes frame, bool network_order, bool link_header) {
+std::string loopback_summary(Bytes frame, bool network_order, bool link_header,
+                             const Detail& detail) {
   if (frame.size() < 4) return std::string("Loopback") + kTruncated;
   uint32_t family = uint32_t(frame[0]) << 24 | uint32_t(frame[1]) << 16 | frame[2] << 8 | frame[3];
   // A family is small: when the high bytes hold it, the file was written little-endian.
@@ -240,18 +397,33 @@ std::string loopback_summary(Bytes frame, bool network_order, bool link_header) 
   Bytes packet = frame.subspan(4);
   switch (family) {
     case 2:
-      return text + ipv4_summary(packet);
+      return text + ipv4_summary(packet, detail);
     case 10:
     case 23:
     case 24:
     case 28:
     case 30:
-      return text + ipv6_summary(packet);
+      return text + ipv6_summary(packet, detail);
   }
   return text + format("address family %u len %u", family, unsigned(packet.size()));
 }
 
 }  // namespace
+
+size_t link_header_size(int link_type) {
+  switch (link_type) {
+    case kLinkTypeEthernet:
+      return 14;
+    case kLinkTypeLinuxSll:
+      return 16;
+    case kLinkTypeLinuxSll2:
+      return 20;
+    case kLinkTypeNull:
+    case kLinkTypeLoop:
+      return 4;
+  }
+  return 0;
+}
 
 std::string link_type_name(int link_type) {
   switch (link_type) {
@@ -275,20 +447,21 @@ std::string link_type_name(int link_type) {
   return std::to_string(link_type);
 }
 
-std::string summarize_frame(int link_type, Bytes frame, bool link_header) {
+std::string summarize_frame(int link_type, Bytes frame, const SummaryStyle& style) {
+  const Detail detail{style.verbose, style.quiet};
   switch (link_type) {
     case kLinkTypeEthernet:
-      return ethernet_summary(frame, link_header);
+      return ethernet_summary(frame, style.link_header, detail);
     case kLinkTypeLinuxSll:
     case kLinkTypeLinuxSll2:
-      return cooked_summary(frame, link_type == kLinkTypeLinuxSll2, link_header);
+      return cooked_summary(frame, link_type == kLinkTypeLinuxSll2, style.link_header, detail);
     case kLinkTypeRaw:
     case kLinkTypeIpv4:
     case kLinkTypeIpv6:
-      return ip_summary(frame);
+      return ip_summary(frame, detail);
     case kLinkTypeNull:
     case kLinkTypeLoop:
-      return loopback_summary(frame, link_type == kLinkTypeLoop, link_header);
+      return loopback_summary(frame, link_type == kLinkTypeLoop, style.link_header, detail);
   }
   return format("link type %d, length %u", link_type, unsigned(frame.size()));
 }

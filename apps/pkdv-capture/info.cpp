@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "adapter.h"
+#include "source.h"
 #include "info_text.h"
 #include "ndis.h"
 #include "options.h"
@@ -38,7 +39,7 @@ std::string query_result(AdapterHandle adapter, uint32_t oid) {
 }  // namespace
 
 int run_info(const Options& options) {
-  OpenAdapter adapter(*options.adapter);
+  OpenAdapter adapter(adapter_name(*options.adapter));
   std::printf("%s\n", adapter.name().c_str());
   for (const Query& query : kQueries)
     std::printf("  %-30s %s\n", query.name, query_result(adapter.handle(), query.oid).c_str());

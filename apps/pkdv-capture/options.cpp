@@ -16,9 +16,10 @@ std::optional<uint64_t> parse_number(std::string_view text, uint64_t low, uint64
 }
 
 // Single-letter options that take a value, as "-c 5" or "-c5".
-constexpr std::string_view kValueLetters = "icrwsf";
+constexpr std::string_view kValueLetters = "icrwsfFQ";
 // Single-letter flags, which may be grouped ("-nqe").
-constexpr std::string_view kFlagLetters = "hDnqexXpv";
+constexpr std::string_view kFlagLetters = "hDnqexXpvtAlU#";
+constexpr int kMaxTimeLetters = 5;
 
 struct Parser {
   Options options;
@@ -47,8 +48,26 @@ struct Parser {
         break;
       case 'x':
       case 'X':
-        options.hex_dump = letter == 'x' ? std::max(options.hex_dump, 1) : 2;
+        options.hex_dump = std::min(options.hex_dump + 1, 2);
+        options.hex_ascii |= letter == 'X';
         capture_only_used = true;
+        break;
+      case 'A':
+        options.ascii_dump = true;
+        capture_only_used = true;
+        break;
+      case 't':
+        ++options.time_letters;
+        capture_only_used = true;
+        break;
+      case 'l':
+        options.line_buffered = true;
+        break;
+      case 'U':
+        options.packet_buffered = true;
+        capture_only_used = true;
+        break;
+      case '#':  // every line starts with its number already
         break;
       case 'p':
         options.promiscuous = false;
@@ -92,6 +111,20 @@ struct Parser {
     } else if (option == "-f") {
       options.filter = std::string(text);
       capture_only_used = true;
+    } else if (option == "-F") {
+      if (text.empty()) return UsageError{"-F needs a file name"};
+      options.filter_file = std::string(text);
+      capture_only_used = true;
+    } else if (option == "-Q") {
+      if (text == "in")
+        options.direction = Direction::kIn;
+      else if (text == "out")
+        options.direction = Direction::kOut;
+      else if (text == "inout")
+        options.direction = Direction::kInOut;
+      else
+        return UsageError{"-Q needs in, out or inout, not '" + std::string(text) + "'"};
+      capture_only_used = true;
     } else if (option == "-w") {
       if (text.empty()) return UsageError{"-w needs a file name"};
       options.write_path = std::string(text);
@@ -115,8 +148,8 @@ struct Parser {
   // Options that mean nothing in the mode asked for are refused rather than ignored.
   std::optional<UsageError> check() {
     if (!expression.empty()) {
-      if (options.filter)
-        return UsageError{"give the filter with -f or after the options, not both"};
+      if (options.filter || options.filter_file)
+        return UsageError{"give the filter with -f, -F or after the options, not two of them"};
       std::string joined;
       for (std::string_view word : expression) {
         if (!joined.empty()) joined += ' ';
@@ -125,6 +158,10 @@ struct Parser {
       options.filter = joined;
       capture_only_used = true;
     }
+    if (options.filter && options.filter_file)
+      return UsageError{"give the filter with -f, -F or after the options, not two of them"};
+    if (options.time_letters > kMaxTimeLetters) return UsageError{"-t is given at most 5 times"};
+    if (options.print && !options.write_path) return UsageError{"--print goes with -w"};
     if (modes_given > 1) return UsageError{"-D/--list, --info and --send cannot be combined"};
     if (options.read_path && options.adapter) return UsageError{"-r and -i cannot be combined"};
     if (send_pacing_used && options.mode != Mode::kSend)
@@ -133,7 +170,8 @@ struct Parser {
         options.mode == Mode::kVersion)
       return std::nullopt;
     if (capture_only_used)
-      return UsageError{"-r, -c, --reads, -s, -e, -x, -p, -w and filters apply to capturing only"};
+      return UsageError{"-r, -c, --reads, -s, -e, -x, -A, -t, -U, -p, -w, -Q and filters apply to "
+                        "capturing only"};
     if (options.mode == Mode::kList && options.adapter) return UsageError{"-D/--list takes no -i"};
     if ((options.mode == Mode::kInfo || options.mode == Mode::kSend) && !options.adapter)
       return UsageError{"--info and --send need an adapter (-i ADAPTER)"};
@@ -170,6 +208,15 @@ std::variant<Options, UsageError> parse_options(std::span<const std::string_view
     if (argument == "--utc") {
       options.utc = true;
       continue;
+    }
+    if (argument == "--print") {
+      options.print = true;
+      continue;
+    }
+    if (argument == "--") {  // the rest is the filter expression, even words starting with '-'
+      parser.expression.insert(parser.expression.end(), arguments.begin() + i + 1,
+                               arguments.end());
+      break;
     }
     if (argument == "--top-speed") {
       options.pacing = Pacing::kTopSpeed;

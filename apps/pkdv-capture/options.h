@@ -12,6 +12,9 @@ namespace pkdv_capture {
 
 enum class Mode { kCapture, kList, kInfo, kSend, kHelp, kVersion };
 
+// Which frames -Q keeps: all, those the adapter received, or those it sent.
+enum class Direction { kInOut, kIn, kOut };
+
 // How --send spaces the frames.
 enum class Pacing { kAsCaptured, kFixedRate, kTopSpeed };
 
@@ -24,9 +27,17 @@ struct Options {
   std::optional<std::string> filter;      // -f or the trailing expression
   std::optional<std::string> write_path;  // -w ("-": standard output)
   uint32_t snapshot_length;               // -s: bytes of each frame written by -w
+  std::optional<std::string> filter_file;  // -F: the filter read from a file
   bool quiet = false;                     // -q
   bool link_header = false;               // -e
-  int hex_dump = 0;                       // -x 1, -X 2 (with ASCII)
+  int hex_dump = 0;                       // -x/-X 1, -xx/-XX 2 (with the link header)
+  bool hex_ascii = false;                 // -X, -XX: ASCII beside the hex
+  bool ascii_dump = false;                // -A
+  int time_letters = 0;                   // -t once for each letter, up to 5
+  bool print = false;                     // --print: lines even with -w
+  bool line_buffered = false;             // -l
+  bool packet_buffered = false;           // -U
+  Direction direction = Direction::kInOut;  // -Q
   bool promiscuous = true;                // -p clears it
   bool verbose = false;                   // -v
   bool utc = false;                       // --utc

@@ -59,6 +59,40 @@ std::string time_text(int64_t timestamp, bool utc) {
   return text;
 }
 
+namespace {
+
+// "00:00:01.000250" for a span of time in 100 ns units (hours grow past 24).
+std::string span_text(int64_t ticks) {
+  if (ticks < 0) ticks = 0;
+  int64_t micros = ticks / 10;
+  char text[48];
+  std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld.%06lld",
+                (long long)(micros / 3'600'000'000), (long long)(micros / 60'000'000 % 60),
+                (long long)(micros / 1'000'000 % 60), (long long)(micros % 1'000'000));
+  return text;
+}
+
+std::string time_column(int64_t timestamp, const LineFormat& format) {
+  switch (format.time) {
+    case TimeColumn::kNone:
+      return "";
+    case TimeColumn::kEpoch: {
+      char text[32];
+      std::snprintf(text, sizeof text, "%lld.%06lld", (long long)(timestamp / 10'000'000),
+                    (long long)(timestamp % 10'000'000 / 10));
+      return text;
+    }
+    case TimeColumn::kSincePrevious:
+    case TimeColumn::kSinceFirst:
+      return span_text(timestamp - format.reference);
+    case TimeColumn::kDateTime:
+      break;
+  }
+  return time_text(timestamp, format.utc);
+}
+
+}  // namespace
+
 std::string frame_line(const PacketBuffer& buffer, const LineFormat& format) {
   char head[96];
   if (buffer.status == NDIS_STATUS_FAILURE) {
@@ -67,18 +101,32 @@ std::string frame_line(const PacketBuffer& buffer, const LineFormat& format) {
                   status_name(buffer.status).c_str());
     return head;
   }
-  std::snprintf(head, sizeof head, "%6llu %s %5u/%-5u", (unsigned long long)buffer.sequence,
-                time_text(static_cast<int64_t>(buffer.timestamp), format.utc).c_str(),
-                buffer.captured_length, buffer.wire_length);
+  std::snprintf(head, sizeof head, "%6llu %s%s%5u/%-5u", (unsigned long long)buffer.sequence,
+                time_column(static_cast<int64_t>(buffer.timestamp), format).c_str(),
+                format.time == TimeColumn::kNone ? "" : " ", buffer.captured_length,
+                buffer.wire_length);
   std::string line = head;
-  if (format.status || buffer.status != NDIS_STATUS_SUCCESS) {
+  if (format.verbose || buffer.status != NDIS_STATUS_SUCCESS) {
     line += ' ';
     line += status_name(buffer.status);
   }
   if (buffer.status != NDIS_STATUS_SUCCESS) return line;
   uint32_t held =
       buffer.captured_length < buffer.capacity ? buffer.captured_length : buffer.capacity;
-  return line + " " + summarize_frame(format.link_type, {buffer.data, held}, format.link_header);
+  return line + " " +
+         summarize_frame(format.link_type, {buffer.data, held},
+                         {.link_header = format.link_header, .verbose = format.verbose,
+                          .quiet = format.quiet});
+}
+
+std::string ascii_dump(std::span<const uint8_t> bytes) {
+  constexpr size_t kPerLine = 64;
+  std::string text;
+  for (size_t at = 0; at < bytes.size(); ++at) {
+    text += bytes[at] >= 0x20 && bytes[at] < 0x7F ? char(bytes[at]) : '.';
+    if ((at + 1) % kPerLine == 0 || at + 1 == bytes.size()) text += '\n';
+  }
+  return text;
 }
 
 std::string hex_dump(std::span<const uint8_t> bytes, bool ascii) {
@@ -119,8 +167,9 @@ std::string summary_text(const RunTally& tally, double elapsed_seconds,
                          std::optional<ReadsRanOut> ran_out) {
   char line[160];
   double rate = elapsed_seconds > 0 ? double(tally.frames) / elapsed_seconds : 0.0;
-  std::snprintf(line, sizeof line, "%llu packets captured\n%llu bytes in %.3f s (%.1f packets/s)\n",
-                (unsigned long long)tally.frames, (unsigned long long)tally.bytes, elapsed_seconds,
+  std::snprintf(line, sizeof line, "%llu %s captured\n%llu bytes in %.3f s (%.1f packets/s)\n",
+                (unsigned long long)tally.frames, tally.frames == 1 ? "packet" : "packets",
+                (unsigned long long)tally.bytes, elapsed_seconds,
                 rate);
   std::string text = line;
   for (auto [status, count] : tally.per_status) {

@@ -19,18 +19,29 @@ std::string status_name(uint32_t status);
 // 12:00:00.012345" (whole microseconds), in UTC or in the local time zone.
 std::string time_text(int64_t timestamp, bool utc);
 
+// The time column of frame lines: date and time (the default, and -tttt), none (-t), seconds
+// since 1970 (-tt), time since the previous frame (-ttt) or since the first (-ttttt).
+enum class TimeColumn { kDateTime, kNone, kEpoch, kSincePrevious, kSinceFirst };
+
 // How frame lines look.
 struct LineFormat {
   int link_type = 1;
   bool utc = false;
   bool link_header = false;  // -e
-  bool status = false;       // -v: the read status of every frame, not only of failed ones
+  bool verbose = false;      // -v: the read status of every frame, not only of failed ones,
+                             // and the detail SummaryStyle::verbose names
+  bool quiet = false;        // -q
+  TimeColumn time = TimeColumn::kDateTime;
+  int64_t reference = 0;     // the previous or the first frame's timestamp, for the deltas
 };
 
 // "seq time captured/wire [status] summary" for one completed read. The summary is built only
 // from the frame's bytes in the buffer, which exist only for NDIS_STATUS_SUCCESS; another
 // status shows instead of it, and a failed read shows its status alone.
 std::string frame_line(const PacketBuffer& buffer, const LineFormat& format);
+
+// The frame's printable bytes as text, a line each 64 (-A); the others show as '.'.
+std::string ascii_dump(std::span<const uint8_t> bytes);
 
 // The frame's bytes, 16 a line: "\t0x0010:  4500 0054 ..." and, with `ascii`, the printable
 // characters after them.

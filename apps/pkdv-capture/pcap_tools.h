@@ -67,6 +67,8 @@ class SavefileWriter {
   // Appends one frame; `timestamp` in 100 ns units since 1970-01-01 UTC. Throws
   // PcapToolError once writing has failed.
   void write(int64_t timestamp, std::span<const uint8_t> data, uint32_t wire_length);
+  // Writes out what is buffered (-U). Throws PcapToolError when that fails.
+  void flush();
   // Writes out what is buffered and closes the file. Throws PcapToolError when that fails.
   void finish();
 

@@ -126,6 +126,11 @@ void SavefileWriter::write(int64_t timestamp, std::span<const uint8_t> data, uin
   if (failed) throw PcapToolError("cannot write to " + state_->path + ": " + std::strerror(errno));
 }
 
+void SavefileWriter::flush() {
+  if (pcap_dump_flush(state_->dumper) != 0)
+    throw PcapToolError("cannot write to " + state_->path + ": " + std::strerror(errno));
+}
+
 void SavefileWriter::finish() {
   if (!state_->dumper) return;
   bool failed =

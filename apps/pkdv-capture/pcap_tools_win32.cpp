@@ -6,11 +6,19 @@
 // Wine's forwarder exports pcap_open_dead, pcap_open_offline, pcap_dump_flush and
 // pcap_dump_close as stubs that end the process, so with any other library a handle opened on
 // the adapter being captured stands in for the dead one, savefiles are not read, and a
-// savefile written stays open until the process ends, which flushes and closes it.
+// savefile written stays open until the process ends, which flushes and closes it. Its 32-bit
+// build cannot write records at all (see dump_mangles_headers): there the client writes the
+// savefile itself.
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <string_view>
+#include <utility>
 
 #include "pcap_tools.h"
 
@@ -203,10 +211,46 @@ std::vector<uint8_t> compile_filter(const std::string& expression, int link_type
   return compile_on(reference.functions, reference.handle, expression);
 }
 
+namespace {
+
+// Wine 8.0's 32-bit forwarder widens the header pcap_dump is handed as if libpcap's time stamp
+// were two 64-bit values, [seconds, sign, microseconds, sign, captured, wire], and libpcap
+// records the first four words: seconds, 0, the microseconds as the captured length, 0. No
+// header handed to it comes out right (its pcap_next_ex loses words the same way).
+bool dump_mangles_headers(const Pcap& functions) {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  bool under_wine = ntdll && GetProcAddress(ntdll, "wine_get_version");
+  return sizeof(void*) == 4 && under_wine &&
+         std::string_view(functions.lib_version()).starts_with("libpcap version ");
+}
+
+// A savefile's header as libpcap writes it: microsecond time stamps, version 2.4, the byte
+// order of the machine (which reads it back by the magic number).
+struct SavefileHeader {
+  uint32_t magic = 0xA1B2C3D4;
+  uint16_t major_version = 2;
+  uint16_t minor_version = 4;
+  int32_t time_zone = 0;
+  uint32_t time_accuracy = 0;
+  uint32_t snapshot_length;
+  uint32_t link_type;
+};
+static_assert(sizeof(SavefileHeader) == 24 && sizeof(PacketHeader) == 16,
+              "the layouts of a savefile");
+
+std::FILE* create_savefile(const std::string& path) {
+  if (path != "-") return std::fopen(path.c_str(), "wb");
+  std::fflush(stdout);
+  return _setmode(_fileno(stdout), _O_BINARY) == -1 ? nullptr : stdout;
+}
+
+}  // namespace
+
 struct SavefileWriter::State {
   const Pcap& functions;
   bool native;
-  void* dumper;
+  void* dumper;       // the capture library's writer, or
+  std::FILE* file;    // the client's own
   uint32_t snapshot_length;
   std::string path;
 };
@@ -214,27 +258,61 @@ struct SavefileWriter::State {
 // The reference handle only lends its link type and snapshot length to the new file.
 SavefileWriter::SavefileWriter(const std::string& path, int link_type, uint32_t snapshot_length,
                                const std::string& adapter) {
+  const std::string name = path == "-" ? "standard output" : path;
+  if (const Pcap& functions = pcap("writing savefiles"); dump_mangles_headers(functions)) {
+    std::FILE* file = create_savefile(path);
+    if (!file) throw PcapToolError("cannot create savefile " + name + ": " + std::strerror(errno));
+    const SavefileHeader header{.snapshot_length = snapshot_length,
+                                .link_type = static_cast<uint32_t>(link_type)};
+    if (std::fwrite(&header, sizeof header, 1, file) != 1) {
+      if (file != stdout) std::fclose(file);
+      throw PcapToolError("cannot write to " + name);
+    }
+    state_.reset(new State{functions, false, nullptr, file, snapshot_length, name});
+    return;
+  }
   ReferenceHandle reference("writing savefiles", link_type, snapshot_length, adapter);
   void* dumper = reference.functions.dump_open(reference.handle, path.c_str());
   if (!dumper)
     throw PcapToolError(std::string("cannot create savefile: ") +
                         reference.functions.geterr(reference.handle));
-  state_.reset(new State{reference.functions, reference.native, dumper, snapshot_length,
-                         path == "-" ? "standard output" : path});
+  state_.reset(new State{reference.functions, reference.native, dumper, nullptr, snapshot_length,
+                         name});
 }
 
 SavefileWriter::~SavefileWriter() {
   if (state_->native && state_->dumper) state_->functions.dump_close(state_->dumper);
+  if (state_->file && state_->file != stdout) std::fclose(state_->file);
 }
 
 void SavefileWriter::write(int64_t timestamp, std::span<const uint8_t> data, uint32_t wire_length) {
   PacketHeader header{
       static_cast<long>(timestamp / 10'000'000), static_cast<long>(timestamp % 10'000'000 / 10),
       static_cast<uint32_t>(std::min<size_t>(data.size(), state_->snapshot_length)), wire_length};
-  state_->functions.dump(static_cast<unsigned char*>(state_->dumper), &header, data.data());
+  if (!state_->file) {
+    state_->functions.dump(static_cast<unsigned char*>(state_->dumper), &header, data.data());
+    return;
+  }
+  if (std::fwrite(&header, sizeof header, 1, state_->file) != 1 ||
+      std::fwrite(data.data(), 1, header.captured_length, state_->file) != header.captured_length)
+    throw PcapToolError("cannot write to " + state_->path);
+}
+
+// Without the native library's flush (Wine's is a stub), the frames go out as its buffer fills.
+void SavefileWriter::flush() {
+  if (state_->file && std::fflush(state_->file) != 0)
+    throw PcapToolError("cannot write to " + state_->path);
+  if (state_->native && state_->functions.dump_flush(state_->dumper) != 0)
+    throw PcapToolError("cannot write to " + state_->path);
 }
 
 void SavefileWriter::finish() {
+  if (std::FILE* file = std::exchange(state_->file, nullptr)) {
+    bool failed = std::fflush(file) != 0 || std::ferror(file);
+    if (file != stdout) failed = std::fclose(file) != 0 || failed;
+    if (failed) throw PcapToolError("cannot write to " + state_->path);
+    return;
+  }
   if (!state_->native || !state_->dumper) return;  // the process's end closes it
   bool failed = state_->functions.dump_flush(state_->dumper) != 0;
   state_->functions.dump_close(state_->dumper);

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 
 namespace pkdv_capture {
 
@@ -15,8 +14,5 @@ bool interrupted();
 
 // Whether standard error is a terminal (a person watches it).
 bool stderr_is_terminal();
-
-// The folder of the running executable, or an empty path when it cannot be found.
-std::filesystem::path executable_directory();
 
 }  // namespace pkdv_capture

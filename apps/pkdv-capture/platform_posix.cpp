@@ -37,10 +37,4 @@ bool stderr_is_terminal() {
   return isatty(STDERR_FILENO) == 1;
 }
 
-std::filesystem::path executable_directory() {
-  std::error_code error;
-  std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
-  return error ? std::filesystem::path() : executable.parent_path();
-}
-
 }  // namespace pkdv_capture

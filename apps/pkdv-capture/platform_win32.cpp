@@ -37,11 +37,4 @@ bool stderr_is_terminal() {
   return _isatty(_fileno(stderr)) != 0;
 }
 
-std::filesystem::path executable_directory() {
-  wchar_t path[MAX_PATH];
-  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  if (length == 0 || length == MAX_PATH) return {};
-  return std::filesystem::path(path).parent_path();
-}
-
 }  // namespace pkdv_capture

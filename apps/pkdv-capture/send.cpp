@@ -9,6 +9,7 @@
 #include "output.h"
 #include "pcap_tools.h"
 #include "platform.h"
+#include "source.h"
 
 namespace pkdv_capture {
 namespace {
@@ -62,7 +63,7 @@ class Pacer {
 
 int run_send(const Options& options) {
   SavefileFrames savefile(options.send_path);
-  OpenAdapter adapter(*options.adapter);
+  OpenAdapter adapter(adapter_name(*options.adapter));
   catch_interrupts();
 
   Pacer pacer(options);

@@ -9,9 +9,13 @@ namespace pkdv_capture {
 
 struct Options;
 
-// The library's name of the source the options give: -r FILE as "file://FILE", -i NUMBER as
-// the adapter of that number in -D's list, -i NAME as it is, and the sample savefile when
-// neither is given. Throws AdapterError for a number -D does not show.
+// The adapter -i names: a number as the adapter of that number in -D's list, a name as it is.
+// Throws AdapterError for a number -D does not show.
+std::string adapter_name(const std::string& name);
+
+// The library's name of the source the options give: -r FILE as "file://FILE", -i as
+// adapter_name() gives it, and with neither the first adapter that is up (not a loopback).
+// Throws AdapterError when there is none.
 std::string chosen_source(const Options& options);
 
 // The link type (libpcap DLT_ value) of the frames of an open adapter: the NDIS medium it

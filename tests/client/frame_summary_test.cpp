@@ -14,7 +14,7 @@ using testing::FrameBuilder;
 constexpr char kMacs[] = "02:00:00:00:00:01 > 02:00:00:00:00:02";
 
 std::string ethernet(std::span<const uint8_t> frame) {
-  return summarize_frame(kLinkTypeEthernet, frame, true);
+  return summarize_frame(kLinkTypeEthernet, frame, {.link_header = true});
 }
 
 std::vector<uint8_t> tcp_frame(uint8_t flags, uint16_t payload) {
@@ -63,8 +63,8 @@ TEST(FrameSummary, Ipv4Transports) {
   EXPECT_EQ(ethernet(ping), ip + "ICMP echo request id 16962 seq 3");
   auto unreachable = FrameBuilder().ethernet(0x0800).ipv4(1, 8).bytes({3, 1}).zeros(6).build();
   EXPECT_EQ(ethernet(unreachable), ip + "ICMP destination unreachable");
-  auto other = FrameBuilder().ethernet(0x0800).ipv4(47, 4).zeros(4).build();
-  EXPECT_EQ(ethernet(other), ip + "protocol 47 len 4");
+  auto other = FrameBuilder().ethernet(0x0800).ipv4(132, 4).zeros(4).build();
+  EXPECT_EQ(ethernet(other), ip + "protocol 132 len 4");
 }
 
 TEST(FrameSummary, Ipv4Fragments) {
@@ -179,22 +179,22 @@ TEST(FrameSummary, EachLinkTypeFindsTheNetworkLayer) {
        "ifindex 3 In 02:00:00:00:00:01"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(summarize_frame(c.link_type, c.frame, false), udp) << c.link_type;
-    EXPECT_EQ(summarize_frame(c.link_type, c.frame, true),
+    EXPECT_EQ(summarize_frame(c.link_type, c.frame, {}), udp) << c.link_type;
+    EXPECT_EQ(summarize_frame(c.link_type, c.frame, {.link_header = true}),
               c.link.empty() ? udp : c.link + ", " + udp)
         << c.link_type;
     for (size_t length = 0; length < c.frame.size(); ++length) {
       auto copy = std::make_unique<uint8_t[]>(length);
       std::copy_n(c.frame.begin(), length, copy.get());
-      std::string text = summarize_frame(c.link_type, {copy.get(), length}, true);
+      std::string text = summarize_frame(c.link_type, {copy.get(), length}, {.link_header = true});
       EXPECT_TRUE(text.ends_with("[truncated]")) << c.link_type << " " << length << ": " << text;
     }
   }
   auto ipv6 = FrameBuilder().ipv6(59, 0).build();
-  EXPECT_EQ(summarize_frame(kLinkTypeRaw, ipv6, false),
+  EXPECT_EQ(summarize_frame(kLinkTypeRaw, ipv6, {}),
             "IPv6 2001:db8::10 > 2001:db8::20, protocol 59 len 0");
-  EXPECT_EQ(summarize_frame(kLinkTypeLoop, with({0, 0, 0, 99}), false), "address family 99 len 28");
-  EXPECT_EQ(summarize_frame(147, packet, true), "link type 147, length 28");
+  EXPECT_EQ(summarize_frame(kLinkTypeLoop, with({0, 0, 0, 99}), {}), "address family 99 len 28");
+  EXPECT_EQ(summarize_frame(147, packet, {.link_header = true}), "link type 147, length 28");
   EXPECT_EQ(link_type_name(kLinkTypeLinuxSll2), "LINUX_SLL2 (Linux cooked v2)");
   EXPECT_EQ(link_type_name(147), "147");
 }

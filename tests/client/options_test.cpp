@@ -56,10 +56,15 @@ TEST(Options, TcpdumpHabits) {
   EXPECT_EQ(options.adapter, "2");
   EXPECT_TRUE(options.link_header && options.verbose);
   EXPECT_FALSE(options.promiscuous);
-  EXPECT_EQ(options.hex_dump, 2);
+  EXPECT_TRUE(options.hex_dump == 1 && options.hex_ascii);
   EXPECT_TRUE(options.writes_to_stdout());
   EXPECT_EQ(options.filter, "tcp port 80");
   EXPECT_EQ(parsed({"-x"}).hex_dump, 1);
+  EXPECT_EQ(parsed({"-xx"}).hex_dump, 2);
+  EXPECT_EQ(parsed({"-tttAlU#"}).time_letters, 3);
+  EXPECT_EQ(parsed({"-c", "1", "--", "-host-", "x"}).filter, "-host- x");
+  EXPECT_EQ(parsed({"-Qout"}).direction, Direction::kOut);
+  EXPECT_EQ(parsed({"-F", "f.bpf"}).filter_file, "f.bpf");
   EXPECT_EQ(parsed({"-r", "in.pcapng"}).read_path, "in.pcapng");
   EXPECT_EQ(parsed({"-D"}).mode, Mode::kList);
   EXPECT_EQ(parsed({"--version"}).mode, Mode::kVersion);

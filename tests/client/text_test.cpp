@@ -77,7 +77,7 @@ TEST(FrameLine, SuccessCarriesTheSummary) {
   LineFormat format{.utc = true};
   EXPECT_EQ(frame_line(b, format),
             "    42 2024-05-01 12:00:00.024676    20/20    ethertype 0x88b5 len 6");
-  format.link_header = format.status = true;
+  format.link_header = format.verbose = true;
   EXPECT_EQ(frame_line(b, format),
             "    42 2024-05-01 12:00:00.024676    20/20    NDIS_STATUS_SUCCESS "
             "02:00:00:00:00:01 > ff:ff:ff:ff:ff:ff, ethertype 0x88b5 len 6");
