@@ -283,6 +283,35 @@ TEST(EndToEndLive, InjectedFramesComeBackByteExactWellInsideOneFormerPacingInter
   EXPECT_EQ(PKDV_CloseAdapter(adapter), 1);
 }
 
+std::uint64_t frames_dropped(AdapterHandle adapter) {
+  std::uint64_t count = 0;
+  NdisRequestRecord request{};
+  request.request_type = PKDV_NDIS_REQUEST_QUERY;
+  request.oid = 0x00020105;  // OID_GEN_RCV_NO_BUFFER
+  request.information_buffer = &count;
+  request.information_buffer_length = sizeof count;
+  EXPECT_EQ(PKDV_MakeNdisRequest(adapter, &request, nullptr, 1), 0u);
+  EXPECT_EQ(request.bytes_written, sizeof count);
+  return count;
+}
+
+// A burst while no read is posted overflows the capture ring: the handle's
+// drop count says how much was lost.
+TEST(EndToEndLive, TheDropCountRisesWhenNoReadsArePostedDuringABurst) {
+  SKIP_OUTSIDE_NAMESPACE();
+  char name[] = "rpcap://pkdv0";
+  AdapterHandle adapter = PKDV_OpenAdapterA(name);
+  ASSERT_NE(adapter, PKDV_INVALID_ADAPTER);
+  const std::uint64_t before = frames_dropped(adapter);
+  {
+    FrameInjector out("pkdv1");
+    const auto frame = test_frame(0x88B5, 1514);
+    for (int i = 0; i < 20'000; ++i) out.send(frame);  // the ring holds about 5,000
+  }
+  EXPECT_GT(frames_dropped(adapter), before);
+  EXPECT_EQ(PKDV_CloseAdapter(adapter), 1);
+}
+
 TEST(EndToEndLive, ClosingTheAdapterHandsBackItsPendingReadsAsFailures) {
   SKIP_OUTSIDE_NAMESPACE();
   char name[] = "rpcap://pkdv0";

@@ -242,7 +242,7 @@ Handle* open(const char* source, int snapshot_length, int flags, int /*read_time
       return nullptr;
     }
     record.driver = LinuxDriver::create(opened, (flags & PCAP_OPENFLAG_PROMISCUOUS) != 0,
-                                        pcap_datalink(p.get()));
+                                        pcap_datalink(p.get()), p.get());
   }
   open_handles().remember(p.get(), std::move(record));
   return reinterpret_cast<Handle*>(p.release());

@@ -29,6 +29,7 @@ constexpr std::uint32_t kSupportedOids[] = {
     oid::kGenMediaConnectStatus,
     oid::kGenXmitOk,
     oid::kGenRcvOk,
+    oid::kGenRcvNoBuffer,
     oid::k8023PermanentAddress,
     oid::k8023CurrentAddress,
     oid::k8023MulticastList,
@@ -93,24 +94,26 @@ std::optional<std::uint32_t> medium_of_link_type(int link_type) {
 }
 
 std::unique_ptr<LinuxDriver> LinuxDriver::create(std::string interface, bool promiscuous,
-                                                 int link_type) {
+                                                 int link_type, pcap_t* capture) {
   // Protocol 0: the socket receives no frames; it only carries requests and
   // holds memberships.
   int socket = ::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0);
   if (socket < 0) return nullptr;
   try {
     return std::unique_ptr<LinuxDriver>(
-        new LinuxDriver(std::move(interface), socket, promiscuous, link_type));
+        new LinuxDriver(std::move(interface), socket, promiscuous, link_type, capture));
   } catch (...) {
     ::close(socket);
     throw;
   }
 }
 
-LinuxDriver::LinuxDriver(std::string interface, int socket, bool promiscuous, int link_type)
+LinuxDriver::LinuxDriver(std::string interface, int socket, bool promiscuous, int link_type,
+                         pcap_t* capture)
     : interface_(std::move(interface)),
       socket_(socket),
       link_type_(link_type),
+      capture_(capture),
       packet_filter_(packet_filter::kDirected | packet_filter::kMulticast |
                      packet_filter::kBroadcast | (promiscuous ? packet_filter::kPromiscuous : 0)) {}
 
@@ -197,6 +200,13 @@ LinuxDriver::Answer LinuxDriver::query(std::uint32_t requested_oid, std::size_t 
         return counter_bytes(
             requested_oid == oid::kGenXmitOk ? counters.transmitted : counters.received, capacity);
       });
+    case oid::kGenRcvNoBuffer: {
+      // This handle's loss since it was opened: frames its ring had no room
+      // for, and frames the interface dropped.
+      pcap_stat stats{};
+      if (pcap_stats(capture_, &stats) != 0) return {sys::kErrorGenFailure, {}};
+      return {0, counter_bytes(std::uint64_t{stats.ps_drop} + stats.ps_ifdrop, capacity)};
+    }
     case oid::k8023PermanentAddress: {
       auto address = kernel::permanent_address(socket_, interface_);
       if (!address) address = kernel::current_address(socket_, interface_);

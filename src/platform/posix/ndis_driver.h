@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <pcap/pcap.h>
+
 #include "platform/capture.h"
 #include "platform/oid_protocol.h"
 
@@ -29,6 +31,7 @@ inline constexpr std::uint32_t kGenMaximumTotalSize = 0x00010111;
 inline constexpr std::uint32_t kGenMediaConnectStatus = 0x00010114;
 inline constexpr std::uint32_t kGenXmitOk = 0x00020101;
 inline constexpr std::uint32_t kGenRcvOk = 0x00020102;
+inline constexpr std::uint32_t kGenRcvNoBuffer = 0x00020105;
 inline constexpr std::uint32_t k8023PermanentAddress = 0x01010101;
 inline constexpr std::uint32_t k8023CurrentAddress = 0x01010102;
 inline constexpr std::uint32_t k8023MulticastList = 0x01010103;
@@ -73,11 +76,12 @@ class LinuxDriver final : public Driver {
  public:
   // `interface` is the kernel's name of the adapter; `promiscuous` says
   // whether the capture handle was opened in promiscuous mode; `link_type` is
-  // the capture handle's (pcap_datalink). nullptr when no packet socket can be
-  // made (the socket the requests and the packet filter's memberships go
-  // through).
+  // the capture handle's (pcap_datalink), and `capture` the handle itself,
+  // whose statistics count the frames dropped for lack of room. nullptr when
+  // no packet socket can be made (the socket the requests and the packet
+  // filter's memberships go through).
   static std::unique_ptr<LinuxDriver> create(std::string interface, bool promiscuous,
-                                             int link_type);
+                                             int link_type, pcap_t* capture);
   ~LinuxDriver() override;
   LinuxDriver(const LinuxDriver&) = delete;
   LinuxDriver& operator=(const LinuxDriver&) = delete;
@@ -95,7 +99,8 @@ class LinuxDriver final : public Driver {
     std::vector<std::uint8_t> bytes;
   };
 
-  LinuxDriver(std::string interface, int socket, bool promiscuous, int link_type);
+  LinuxDriver(std::string interface, int socket, bool promiscuous, int link_type,
+              pcap_t* capture);
   Answer query(std::uint32_t oid, std::size_t capacity);
   std::uint32_t set(std::uint32_t oid, std::span<const std::uint8_t> data);
   std::uint32_t set_packet_filter(std::uint32_t filter);
@@ -104,6 +109,7 @@ class LinuxDriver final : public Driver {
   const std::string interface_;
   const int socket_;  // AF_PACKET, receives nothing; holds our memberships
   const int link_type_;
+  pcap_t* const capture_;
   std::mutex filter_mutex_;
   std::uint32_t packet_filter_;    // as last set, for queries
   std::uint32_t memberships_ = 0;  // filter bits our socket holds a membership for
