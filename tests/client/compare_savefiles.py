@@ -2,8 +2,9 @@
 """Compares the frames of two pcap savefiles: same link type, same count, same bytes, same
 order.
 
-Usage: compare_savefiles.py [--times] [--first N] ACTUAL EXPECTED
+Usage: compare_savefiles.py [--times | --wire] [--first N] ACTUAL EXPECTED
   --times    capture times and wire lengths must match too
+  --wire     wire lengths must match too
   --first N  compare only the first N frames of EXPECTED (ACTUAL must hold exactly N)
 Prints the first difference and exits 1, or prints the count compared and exits 0.
 """
@@ -37,6 +38,7 @@ def frames(path):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--times", action="store_true")
+    parser.add_argument("--wire", action="store_true")
     parser.add_argument("--first", type=int)
     parser.add_argument("actual")
     parser.add_argument("expected")
@@ -54,6 +56,9 @@ def main():
             return 1
         if args.times and got[0] != want[0]:
             print("frame %d: time/wire length %s against %s" % (index, got[0], want[0]))
+            return 1
+        if args.wire and got[0][2] != want[0][2]:
+            print("frame %d: wire length %d against %d" % (index, got[0][2], want[0][2]))
             return 1
     if len(actual) != len(expected):
         print("%s holds %d frames, %s %d" % (args.actual, len(actual), args.expected, len(expected)))

@@ -3,7 +3,7 @@
 # made for the run (tests/live/netns_run.sh: pkdv0 <-> pkdv1, silent), tcpreplay plays the
 # sample into pkdv1 while tshark and pkdv-capture both capture pkdv0.
 #   - -D numbers pkdv0 with its state; the frames pkdv-capture -i NUMBER -w saves equal
-#     tshark's, byte for byte and in order;
+#     tshark's, byte for byte, with their wire lengths and in order;
 #   - with a filter expression, it keeps exactly the frames tshark's same filter keeps;
 #   - at 1,000 frames/s the default reads lose nothing; with two reads the summary says the
 #     reads ran out;
@@ -114,7 +114,7 @@ wait "$client_pid"
 client_status=$?
 wait "$tshark_pid"
 if [[ $client_status == 0 ]] &&
-  python3 "$here/compare_savefiles.py" "$work/all-pkdv.pcap" "$work/all.pcap"; then
+  python3 "$here/compare_savefiles.py" --wire "$work/all-pkdv.pcap" "$work/all.pcap"; then
   pass "capture -i $number: $sample_frames frames saved by -w equal tshark's, in order"
   python3 "$here/compare_savefiles.py" "$work/all-pkdv.pcap" "$sample" >/dev/null ||
     echo "note: the frames on the wire differ from the sample's"
@@ -145,11 +145,11 @@ wait "$client_pid"
 client_status=$?
 wait "$tshark_pid"
 if ((kept > 0 && kept < sample_frames)) && [[ $client_status == 0 ]] &&
-  python3 "$here/compare_savefiles.py" --first $((kept + 1)) "$work/filtered-pkdv.pcap" \
+  python3 "$here/compare_savefiles.py" --wire --first $((kept + 1)) "$work/filtered-pkdv.pcap" \
     "$work/filtered.pcap"; then
   pass "filter '$filter': keeps the same $kept of $sample_frames frames as tshark's"
 else
-  fail "filter '$filter' (tshark kept $kept of $sample_frames; exit $client_status)"
+  fail "filter '$filter' (tshark kept $kept of $sample_frames a round; the client takes $((kept + 1)), one into the second; exit $client_status)"
   tr -d '\r' <"$work/filtered.out"
 fi
 
