@@ -104,20 +104,23 @@ class PromiscuousMode {
   bool switched_ = false;  // then previous_ is to be restored
 };
 
-// "N packets captured", rewritten in place every second while nothing else shows progress.
+// "N packets captured" (and of a live adapter ", D dropped"), rewritten in place every second
+// while nothing else shows progress.
 class ProgressLine {
  public:
   explicit ProgressLine(bool shown) : shown_(shown) {}
-  void update(uint64_t frames) {
+  void update(uint64_t frames, const ReadRing& ring, bool live) {
     auto now = std::chrono::steady_clock::now();
     if (!shown_ || now - last_ < kProgressInterval) return;
     last_ = now;
+    std::optional<uint64_t> dropped = live ? ring.frames_dropped() : std::nullopt;
     std::fprintf(stderr, "\r%llu packets captured", (unsigned long long)frames);
+    if (dropped) std::fprintf(stderr, ", %llu dropped", (unsigned long long)*dropped);
     std::fflush(stderr);
     written_ = true;
   }
   void clear() {
-    if (written_) std::fprintf(stderr, "\r%40s\r", "");
+    if (written_) std::fprintf(stderr, "\r%60s\r", "");
   }
 
  private:
@@ -214,7 +217,11 @@ int run_capture(const Options& options) {
     return true;
   };
   ReadRing ring(adapter.handle(),
-                {.reads = options.reads, .count = options.count, .savefile = !live}, on_frame);
+                {.reads = options.reads,
+                 .most_reads = std::max(options.reads, kMaxReads),
+                 .count = options.count,
+                 .savefile = !live},
+                on_frame);
 
   catch_interrupts();
   std::fprintf(
@@ -227,7 +234,7 @@ int run_capture(const Options& options) {
     ring.wait(kWaitMilliseconds);
     if (lines && std::fflush(stdout) != 0 && !write_failure)
       write_failure = "cannot write to standard output: " + std::string(std::strerror(errno));
-    progress.update(tally.frames);
+    progress.update(tally.frames, ring, live);
   }
   ring.stop();
   std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
@@ -242,9 +249,9 @@ int run_capture(const Options& options) {
 
   if (std::fflush(stdout) != 0 && !write_failure)
     write_failure = "cannot write to standard output: " + std::string(std::strerror(errno));
-  std::optional<ReadsRanOut> ran_out;
-  if (live) ran_out = ReadsRanOut{ring.ran_out(), options.reads};
-  std::fprintf(stderr, "%s", summary_text(tally, elapsed.count(), ran_out).c_str());
+  std::optional<LiveCounts> live_counts;
+  if (live) live_counts = LiveCounts{ring.ran_out(), ring.reads(), ring.frames_dropped()};
+  std::fprintf(stderr, "%s", summary_text(tally, elapsed.count(), live_counts).c_str());
   if (write_failure) {
     std::fprintf(stderr, "pkdv-capture: %s\n", write_failure->c_str());
     return 1;

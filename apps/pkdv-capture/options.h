@@ -53,9 +53,6 @@ struct UsageError {
   std::string message;
 };
 
-// The library serves the reads of a thread once per pass, every 100 ms, as many as are
-// outstanding: reads x 10 is the most frames per second one thread can take.
-inline constexpr uint32_t kPassesPerSecond = 10;
 inline constexpr uint32_t kDefaultReads = 1024;
 inline constexpr uint32_t kMaxReads = 16384;
 inline constexpr uint32_t kMaxSnapshotLength = 262144;

@@ -164,28 +164,30 @@ void RunTally::add(const PacketBuffer& buffer) {
 }
 
 std::string summary_text(const RunTally& tally, double elapsed_seconds,
-                         std::optional<ReadsRanOut> ran_out) {
+                         std::optional<LiveCounts> live) {
   char line[160];
   double rate = elapsed_seconds > 0 ? double(tally.frames) / elapsed_seconds : 0.0;
-  std::snprintf(line, sizeof line, "%llu %s captured\n%llu bytes in %.3f s (%.1f packets/s)\n",
-                (unsigned long long)tally.frames, tally.frames == 1 ? "packet" : "packets",
-                (unsigned long long)tally.bytes, elapsed_seconds,
-                rate);
+  std::snprintf(line, sizeof line, "%llu bytes in %.3f s (%.1f packets/s)\n",
+                (unsigned long long)tally.bytes, elapsed_seconds, rate);
   std::string text = line;
   for (auto [status, count] : tally.per_status) {
     if (status != NDIS_STATUS_SUCCESS)
       text += std::to_string(count) + " reads " + status_name(status) + "\n";
   }
-  if (ran_out) {
-    unsigned long long bound = 1ULL * ran_out->reads * kPassesPerSecond;
-    if (ran_out->times == 0)
-      std::snprintf(line, sizeof line, "reads ran out 0 times (%u reads: up to %llu packets/s)\n",
-                    ran_out->reads, bound);
-    else
-      std::snprintf(line, sizeof line,
-                    "reads ran out %llu times: raise --reads (%u reads: up to %llu packets/s); "
-                    "frames may have waited or been dropped\n",
-                    (unsigned long long)ran_out->times, ran_out->reads, bound);
+  if (live && live->ran_out != 0) {
+    std::snprintf(line, sizeof line, "reads ran out %llu times (%u reads at the end)\n",
+                  (unsigned long long)live->ran_out, live->reads);
+    text += line;
+  }
+  auto packets = [](uint64_t count) { return count == 1 ? "packet" : "packets"; };
+  std::snprintf(line, sizeof line, "%llu %s captured\n", (unsigned long long)tally.frames,
+                packets(tally.frames));
+  text += line;
+  if (live && live->dropped) {
+    const uint64_t received = tally.frames + *live->dropped;
+    std::snprintf(line, sizeof line, "%llu %s received by filter\n%llu %s dropped by kernel\n",
+                  (unsigned long long)received, packets(received),
+                  (unsigned long long)*live->dropped, packets(*live->dropped));
     text += line;
   }
   return text;

@@ -57,15 +57,19 @@ struct RunTally {
 };
 
 // What a live capture adds to the summary: how often a pass handed back every read that was
-// outstanding, so that frames may have waited or been dropped.
-struct ReadsRanOut {
-  uint64_t times = 0;
+// outstanding (and the reads there were at the end, added each time), and the frames the
+// adapter dropped for lack of room, when it says.
+struct LiveCounts {
+  uint64_t ran_out = 0;
   uint32_t reads = 0;
+  std::optional<uint64_t> dropped;
 };
 
-// "N packets captured", "B bytes in S.SSS s (R packets/s)", a line per status other than
-// success, and for a live capture how often the reads ran out, with advice when they did.
+// "B bytes in S.SSS s (R packets/s)", a line per status other than success, for a live
+// capture how often the reads ran out; then tcpdump's closing lines: "N packets captured",
+// and for a live capture "M packets received by filter" (captured and dropped) and
+// "D packets dropped by kernel" when the adapter tells its drops.
 std::string summary_text(const RunTally& tally, double elapsed_seconds,
-                         std::optional<ReadsRanOut> ran_out);
+                         std::optional<LiveCounts> live);
 
 }  // namespace pkdv_capture

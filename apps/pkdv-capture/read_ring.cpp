@@ -1,11 +1,17 @@
 #include "read_ring.h"
 
+#include <algorithm>
 #include <new>
 
 #include "adapter.h"
+#include "ndis.h"
 #include "platform.h"
 
 namespace pkdv_capture {
+
+namespace {
+constexpr uint32_t kOidRcvNoBuffer = 0x00020105;
+}  // namespace
 
 struct ReadRing::Slot {
   // The data area is left uninitialised: only the pages a frame is written into are touched,
@@ -97,8 +103,36 @@ void ReadRing::complete(Slot& slot, uint32_t status) {
   if (took_all && !counted_this_wait_) {
     counted_this_wait_ = true;
     ++ran_out_;
+    add_reads();
   }
   post(slot);
+}
+
+// Frames came faster than the reads could take them: as many reads again, while memory and
+// the bound allow. Buffers are only touched where frames are written, so an added read costs
+// the pages of the frames it holds.
+void ReadRing::add_reads() {
+  const size_t before = slots_.size();
+  size_t wanted = std::min<size_t>(before * 2, settings_.most_reads);
+  if (settings_.count != 0) wanted = std::min<size_t>(wanted, settings_.count);
+  try {
+    while (slots_.size() < wanted) slots_.push_back(std::make_unique<Slot>(*this));
+  } catch (const std::bad_alloc&) {
+    // As many as could be had.
+  }
+  for (size_t i = before; i < slots_.size() && !ended_; ++i) {
+    if (settings_.count != 0 && posted_ >= settings_.count) break;
+    post(*slots_[i]);
+  }
+}
+
+std::optional<uint64_t> ReadRing::frames_dropped() const {
+  const NdisAnswer answer = ndis_query(adapter_, kOidRcvNoBuffer);
+  if (!answer.answered()) return std::nullopt;
+  uint64_t count = 0;
+  for (size_t i = 0; i < answer.data.size() && i < sizeof count; ++i)
+    count |= uint64_t{answer.data[i]} << (8 * i);
+  return count;
 }
 
 void ReadRing::end(bool failed) {

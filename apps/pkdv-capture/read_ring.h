@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "pkdv.h"
@@ -20,7 +21,8 @@ class ReadRing {
   using FrameHandler = std::function<bool(const PacketBuffer&)>;
 
   struct Settings {
-    uint32_t reads = 1024;  // reads kept outstanding
+    uint32_t reads = 1024;       // reads kept outstanding at first
+    uint32_t most_reads = 1024;  // as many as they may grow to when they run out
     uint64_t count = 0;     // frames to receive; 0: no limit
     bool savefile = false;  // a failed read then means the end of the savefile, not an error
   };
@@ -44,8 +46,14 @@ class ReadRing {
   // The source ended by itself (a savefile's last frame was read).
   bool source_ended() const { return source_ended_; }
   // How many waits saw every read that was outstanding when they began come back: the library
-  // had more frames than reads, and the rest waited (or was dropped by the kernel).
+  // had more frames than reads, and the rest waited (or was dropped by the kernel). Each time,
+  // as many reads again are added, up to `most_reads`.
   uint64_t ran_out() const { return ran_out_; }
+  // Reads kept outstanding now.
+  uint32_t reads() const { return static_cast<uint32_t>(slots_.size()); }
+  // Frames the adapter dropped since it was opened for lack of room (OID_GEN_RCV_NO_BUFFER);
+  // empty when the adapter does not say.
+  std::optional<uint64_t> frames_dropped() const;
   // Takes back every read still pending and lets reads already filled come back; their frames
   // are dropped. Call before the adapter is closed.
   void stop();
@@ -57,6 +65,7 @@ class ReadRing {
   void complete(Slot& slot, uint32_t status);
   void post(Slot& slot);
   void end(bool failed);
+  void add_reads();
 
   AdapterHandle adapter_;
   Settings settings_;

@@ -130,16 +130,20 @@ TEST(RunTally, CountsFramesBytesAndStatuses) {
   EXPECT_EQ(tally.frames, 3u);
   EXPECT_EQ(tally.bytes, 2200u);
   EXPECT_EQ(summary_text(tally, 2.0, std::nullopt),
-            "3 packets captured\n2200 bytes in 2.000 s (1.5 packets/s)\n"
+            "2200 bytes in 2.000 s (1.5 packets/s)\n"
             "1 reads NDIS_STATUS_FAILURE\n"
-            "1 reads NDIS_STATUS_INVALID_LENGTH\n");
-  EXPECT_EQ(summary_text(RunTally{}, 0.0, ReadsRanOut{0, 1024}),
-            "0 packets captured\n0 bytes in 0.000 s (0.0 packets/s)\n"
-            "reads ran out 0 times (1024 reads: up to 10240 packets/s)\n");
-  EXPECT_EQ(summary_text(RunTally{}, 1.0, ReadsRanOut{3, 8}),
-            "0 packets captured\n0 bytes in 1.000 s (0.0 packets/s)\n"
-            "reads ran out 3 times: raise --reads (8 reads: up to 80 packets/s); frames may have "
-            "waited or been dropped\n");
+            "1 reads NDIS_STATUS_INVALID_LENGTH\n"
+            "3 packets captured\n");
+  // A live capture ends as tcpdump's does; received by filter is captured and dropped.
+  EXPECT_EQ(summary_text(tally, 2.0, LiveCounts{0, 1024, 1}),
+            "2200 bytes in 2.000 s (1.5 packets/s)\n"
+            "1 reads NDIS_STATUS_FAILURE\n"
+            "1 reads NDIS_STATUS_INVALID_LENGTH\n"
+            "3 packets captured\n4 packets received by filter\n1 packet dropped by kernel\n");
+  EXPECT_EQ(summary_text(RunTally{}, 1.0, LiveCounts{3, 8192, std::nullopt}),
+            "0 bytes in 1.000 s (0.0 packets/s)\n"
+            "reads ran out 3 times (8192 reads at the end)\n"
+            "0 packets captured\n");
 }
 
 TEST(OidAnswer, EachQueryIsDecoded) {
