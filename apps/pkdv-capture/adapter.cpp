@@ -1,8 +1,16 @@
 #include "adapter.h"
 
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 namespace pkdv_capture {
+namespace {
+
+constexpr uint32_t kErrorAccessDenied = 5;
+constexpr uint32_t kErrorNoSuchAdapter = 55;
+
+}  // namespace
 
 std::string failure_reason(uint32_t last_error) {
   const char* text = nullptr;
@@ -10,7 +18,7 @@ std::string failure_reason(uint32_t last_error) {
     case 2:
       text = "no such file";
       break;
-    case 5:
+    case kErrorAccessDenied:
       text = "access denied (live capture needs root or CAP_NET_RAW)";
       break;
     case 6:
@@ -31,7 +39,7 @@ std::string failure_reason(uint32_t last_error) {
     case 50:
       text = "not supported";
       break;
-    case 55:
+    case kErrorNoSuchAdapter:
       text = "no such adapter";
       break;
     case 87:
@@ -55,7 +63,16 @@ OpenAdapter::OpenAdapter(const std::string& name) : name_(name) {
   writable.push_back('\0');
   handle_ = PKDV_OpenAdapterA(writable.data());
   if (handle_ == PKDV_INVALID_ADAPTER) {
-    std::string reason = failure_reason(PKDV_GetLastError());
+    uint32_t error = PKDV_GetLastError();
+    std::string reason = failure_reason(error);
+    // The library has one code for every refusal; what was refused is known here.
+    std::error_code ignored;
+    if (is_savefile() && std::filesystem::is_directory(savefile_path(), ignored))
+      reason = "is a directory (error " + std::to_string(error) + ")";
+    else if (is_savefile() && error == kErrorAccessDenied)
+      reason = "permission denied: the file is not readable by this user (error 5)";
+    else if (name == "any" && error == kErrorNoSuchAdapter)
+      reason = "the 'any' adapter is listed and opened only for root or CAP_NET_RAW (error 55)";
     throw AdapterError(is_savefile() ? "cannot open savefile " + savefile_path() + ": " + reason
                                      : "cannot open adapter '" + name + "': " + reason);
   }

@@ -144,7 +144,10 @@ int run_capture(const Options& options) {
   if (options.filter_file) expression = filter_from_file(*options.filter_file);
   std::optional<SavefileFrames> savefile_frames;
   std::optional<SavefileStream> stream;
-  if (!live && !std::filesystem::is_regular_file(path)) {
+  std::error_code ignored;
+  if (!live && (path == "-" || (std::filesystem::exists(path, ignored) &&
+                                !std::filesystem::is_regular_file(path, ignored) &&
+                                !std::filesystem::is_directory(path, ignored)))) {
     savefile_frames.emplace(path);
     stream.emplace(*savefile_frames);
     source = kFileSourcePrefix + stream->path();

@@ -6,6 +6,8 @@
 source "$(dirname "$0")/checks.sh"
 
 printf 'just some text, certainly not frames\n' >"$work/text.pcap"
+# A savefile with a header and no frames (Ethernet).
+printf '\xd4\xc3\xb2\xa1\x02\x00\x04\x00\0\0\0\0\0\0\0\0\xff\xff\0\0\x01\0\0\0' >"$work/empty.pcap"
 
 # expect EXIT MESSAGE-REGEX ARGS...
 expect() {
@@ -40,7 +42,7 @@ expect 2 "cannot be combined" "$@" --list --info -i x
 expect 2 "cannot be combined" "$@" -r "$work/text.pcap" -i x
 expect 2 "apply to capturing only" "$@" -D udp
 expect 2 "takes no -i" "$@" -D -i x
-expect 2 "not both" "$@" -f udp tcp
+expect 2 "not two of them" "$@" -f udp tcp
 expect 2 "apply to --send only" "$@" --top-speed
 
 # What cannot be opened, read or written: the library's reason, never error 0.
@@ -52,7 +54,12 @@ expect 1 "cannot open adapter 'rpcap://192.0.2.1/eth0': .*\\(error [1-9][0-9]*\\
 # A capture library without dead handles (Wine's) compiles only with an adapter open, and one
 # without savefiles opens no file:// source.
 expect 1 "cannot open adapter 'pkdv-no-such-adapter'" "$@" -i pkdv-no-such-adapter "udp and (("
-expect 1 "bad filter 'ether host nonsense': |cannot open savefile" "$@" ether host nonsense
+expect 1 "bad filter 'ether host nonsense': |cannot read savefile" "$@" -r "$work/empty.pcap" ether host nonsense
+expect 1 "cannot read filter file $work/missing.bpf" "$@" -r "$work/empty.pcap" -F "$work/missing.bpf"
+expect 1 "-Q applies to adapters" "$@" -r "$work/empty.pcap" -Q in
+expect 1 "cannot open savefile $work: is a directory|cannot read savefile $work" "$@" -r "$work"
+expect 2 "-Q needs in, out or inout, not 'sideways'" "$@" -Q sideways
+expect 2 "--print goes with -w" "$@" --print
 expect 1 "cannot read savefile $work/missing.pcap" "$@" --send "$work/missing.pcap" -i pkdv-no-such-adapter
 expect 1 "cannot read savefile $work/text.pcap" "$@" --send "$work/text.pcap" -i pkdv-no-such-adapter
 expect 1 "No such file|cannot open savefile" "$@" -w "$work/no-such-folder/out.pcap" -c 1

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# pkdv-capture on the sample savefile it ships with: what it prints, what it saves, -c, -q and
+# pkdv-capture on the sample savefile: what it prints, what it saves, -c, -q and
 # filters, against the checked-in expectation (capture times come from the file and are
 # printed in UTC, so every line is stable).
 #   sample_run.sh PROGRAM SAMPLE.pcap EXPECTED.txt
@@ -25,11 +25,11 @@ without_sequence() { sed -E 's/^ *[0-9]+ //' "$@"; }
 frames=$(wc -l <"$expected")
 bytes=$(awk '{split($4, l, "/"); total += l[1]} END {print total}' "$expected")
 
-run default
+run default -r "$sample"
 if [[ $status == 0 ]] && cmp -s "$work/default.out" "$expected" && summary_says default "$frames" "$bytes"; then
-  pass "no arguments: $frames frame lines as expected, summary $frames frames / $bytes bytes"
+  pass "-r SAMPLE: $frames frame lines as expected, summary $frames frames / $bytes bytes"
 else
-  fail "no arguments (exit $status)"
+  fail "-r SAMPLE (exit $status)"
   diff "$expected" "$work/default.out" | head -20
   cat "$work/default.err"
 fi
@@ -42,17 +42,17 @@ else
 fi
 
 # With the default reads the whole savefile comes back in a pass or two, not at 80 frames/s.
-run quiet -q -r "$sample"
+run quiet -r "$sample" -w /dev/null
 elapsed=$(sed -n 's/.* bytes in \([0-9.]*\) s .*/\1/p' "$work/quiet.err")
 if [[ $status == 0 && ! -s $work/quiet.out ]] && summary_says quiet "$frames" "$bytes" &&
   awk -v e="$elapsed" 'BEGIN {exit !(e < 1.0)}' && ! grep -q "reads ran out" "$work/quiet.err"; then
-  pass "-q -r SAMPLE: no frame lines, same summary, read in $elapsed s"
+  pass "-r SAMPLE -w FILE: no frame lines, same summary, read in $elapsed s"
 else
-  fail "-q -r SAMPLE (exit $status)"
+  fail "-r SAMPLE -w FILE (exit $status)"
   cat "$work/quiet.err"
 fi
 
-run count -c5 --reads 3
+run count -r "$sample" -c5 --reads 3
 if [[ $status == 0 ]] && cmp -s "$work/count.out" <(head -5 "$expected") &&
   grep -qx "5 packets captured" "$work/count.err"; then
   pass "-c5 --reads 3: the first five frames"
@@ -62,7 +62,7 @@ else
 fi
 
 # -w - writes the savefile and nothing else on standard output; tshark reads it back.
-run stdout -w - -s 64 ip
+run stdout -r "$sample" -w - -s 64 ip
 if [[ $status == 0 ]] && [[ $(tshark -r "$work/stdout.out" 2>/dev/null | wc -l) == \
   "$(grep -cE "/[0-9]+ +IPv4 " "$expected")" ]] && [[ $(tshark -r "$work/stdout.out" -T fields -e frame.cap_len 2>/dev/null | sort -n | tail -1) == 64 ]]; then
   pass "-w - -s 64 ip: a savefile alone on stdout, every IPv4 frame cut to 64 bytes"
@@ -83,7 +83,7 @@ else
 fi
 
 # A write that fails ends the run with the reason.
-run full -q -w /dev/full
+run full -r "$sample" -w /dev/full
 if [[ $status == 1 ]] && grep -q "^pkdv-capture: cannot write to /dev/full: No space left" "$work/full.err"; then
   pass "-w /dev/full: exit 1 with the reason"
 else
@@ -92,14 +92,14 @@ else
 fi
 
 # Local time by default: the same lines in a time zone 3 hours east, 3 hours later.
-TZ=EET-3 "$program" -c 1 >"$work/local.out" 2>/dev/null
+TZ=EET-3 "$program" -r "$sample" -c 1 >"$work/local.out" 2>/dev/null
 if grep -q "^ *1 2024-05-01 15:00:00.024676 " "$work/local.out"; then
   pass "local time by default"
 else
   fail "local time: $(cat "$work/local.out")"
 fi
 
-run write -q -w "$work/saved.pcap"
+run write -r "$sample" -w "$work/saved.pcap"
 if [[ $status == 0 ]] && python3 "$here/compare_savefiles.py" --times "$work/saved.pcap" "$sample"; then
   pass "-w: the savefile holds every frame with its original time"
 else
@@ -111,7 +111,7 @@ fi
 for case in "vlan|vlan " "ip6|/[0-9]+ +IPv6 " "arp|/[0-9]+ +ARP " "tcp[tcpflags] & tcp-syn != 0|IPv4 .*\[SYN" \
   "vlan and udp|vlan .*UDP"; do
   filter=${case%%|*} marker=${case#*|}
-  run filter "$filter"
+  run filter -r "$sample" "$filter"
   if [[ $status == 0 ]] &&
     cmp -s <(without_sequence "$work/filter.out") <(grep -E -- "$marker" "$expected" | without_sequence); then
     pass "-f '$filter': exactly the frames whose summary matches '$marker'"
