@@ -11,6 +11,9 @@ namespace pkdv_capture {
 
 namespace {
 constexpr uint32_t kOidRcvNoBuffer = 0x00020105;
+// Reads that ran out are multiplied by this: a burst is over in a fraction of a second, so
+// the reads must reach their bound in a few steps.
+constexpr size_t kGrowth = 4;
 }  // namespace
 
 struct ReadRing::Slot {
@@ -108,12 +111,12 @@ void ReadRing::complete(Slot& slot, uint32_t status) {
   post(slot);
 }
 
-// Frames came faster than the reads could take them: as many reads again, while memory and
-// the bound allow. Buffers are only touched where frames are written, so an added read costs
+// Frames came faster than the reads could take them: more reads, while memory and the bound
+// allow. Buffers are only touched where frames are written, so an added read costs
 // the pages of the frames it holds.
 void ReadRing::add_reads() {
   const size_t before = slots_.size();
-  size_t wanted = std::min<size_t>(before * 2, settings_.most_reads);
+  size_t wanted = std::min<size_t>(before * kGrowth, settings_.most_reads);
   if (settings_.count != 0) wanted = std::min<size_t>(wanted, settings_.count);
   try {
     while (slots_.size() < wanted) slots_.push_back(std::make_unique<Slot>(*this));

@@ -30,15 +30,17 @@ namespace {
 // on the handle until a block is closed, so the time-out is the longest a
 // lone frame waits before its read is served: 1 ms, the shortest there is.
 // Under a steady trickle that closes a block every millisecond, so the ring
-// (four times libpcap's default: 32 blocks of 256 KiB at a 64 KiB snapshot)
-// holds at least 32 ms of traffic for reads that are late, and much more of a
-// flood, which fills blocks before the time-out. Immediate mode would show
+// (eight times libpcap's default: 64 blocks of 256 KiB at a 64 KiB snapshot)
+// holds at least 64 ms of traffic for reads that are late, and much more of a
+// flood, which fills blocks before the time-out: a burst of 100,000 minimal
+// frames fits whole (about 144 bytes each in the ring), so a client that is
+// slower than the burst loses none of it. Immediate mode would show
 // each frame at once, but gives every frame a slot of the snapshot length:
 // only about 128 frames would fit. Live handles are non-blocking (see open),
 // so the time-out delays no poll. pcap_open would give the default ring: live
 // adapters are opened with pcap_create, which lets us size it.
 constexpr int kLiveBlockTimeoutMs = 1;
-constexpr int kRingBytes = 8 << 20;
+constexpr int kRingBytes = 16 << 20;
 
 pcap_t* as_pcap(Handle* handle) {
   return reinterpret_cast<pcap_t*>(handle);
