@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 build=build/fuzz
-targets=(fill_packet_buffer ndis_request open_name enumeration)
+targets=(fill_packet_buffer ndis_request open_name enumeration frame_summary)
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DPKDV_FUZZ=ON -DPKDV_BUILD_TESTS=OFF -DPKDV_WARNINGS_AS_ERRORS=ON -DPKDV_SANITIZE=address,undefined >/dev/null
