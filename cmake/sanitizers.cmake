@@ -9,3 +9,12 @@ if(PKDV_SANITIZE)
     add_compile_options(-fno-sanitize-recover=undefined)
   endif()
 endif()
+
+# Debug and sanitizer builds check that a critical section is left by its
+# owner and never inherited from a thread that has ended. Defined for every
+# target: it changes the lock's layout.
+if(PKDV_SANITIZE)
+  add_compile_definitions(PKDV_CHECK_LOCK_OWNER)
+else()
+  add_compile_definitions($<$<CONFIG:Debug>:PKDV_CHECK_LOCK_OWNER>)
+endif()

@@ -101,7 +101,12 @@ extern "C" {
 
 /* The capture handle of an open adapter: 32 bits on 32-bit Windows, pointer
  * sized elsewhere. PKDV_INVALID_ADAPTER (all bits set) means "no adapter". A
- * handle is valid, in every thread, from PKDV_OpenAdapterA to PKDV_CloseAdapter. */
+ * handle is valid, in every thread, from PKDV_OpenAdapterA to PKDV_CloseAdapter.
+ * Every function that takes a handle checks it against the adapters open at
+ * that moment: a closed handle, or any value no open returned, is refused with
+ * the function's failure value and PKDV_GetLastError() 6 (ERROR_INVALID_HANDLE;
+ * PKDV_MakeNdisRequest: NDIS_STATUS_ADAPTER_NOT_READY) and is never used. A
+ * later open may return a closed handle's value again, for the new adapter. */
 typedef uintptr_t AdapterHandle;
 #define PKDV_INVALID_ADAPTER ((AdapterHandle) ~(AdapterHandle)0)
 
@@ -266,27 +271,38 @@ PKDV_OPEN_ADAPTER_W_FUNC PKDV_OpenAdapterW;
 
 /* Closes an adapter.
  *  adapter  a handle from PKDV_OpenAdapterA; it is invalid once this returns,
- *           in every thread. Closing a handle twice is not detected.
+ *           in every thread.
  * Reads still pending on it are taken out of their queues and handed back to
  * their own threads, at each thread's next alertable wait, with status
  * NDIS_STATUS_FAILURE; their PacketBuffers must stay valid until then. No
- * read is ever polled on a closed handle. May be called from a routine.
- * Returns 1; a NULL or PKDV_INVALID_ADAPTER handle is ignored (still 1). */
+ * read is ever polled on a closed handle: a read posted in another thread
+ * while the adapter closes is either handed back so or refused. May be called
+ * from a routine. Do not close an adapter while another thread is still
+ * inside a send, filter or NDIS call on it.
+ * Returns 1; a NULL or PKDV_INVALID_ADAPTER handle is ignored (still 1).
+ * Fails with 0 and last error 6 for a handle that is not open (closed
+ * already, or never returned by PKDV_OpenAdapterA). */
 typedef uint8_t PKDV_CALL PKDV_CLOSE_ADAPTER_FUNC(AdapterHandle adapter);
 PKDV_CLOSE_ADAPTER_FUNC PKDV_CloseAdapter;
 
 /* Installs a BPF program that decides which frames reads receive, and how
- * many bytes of each.
+ * many bytes of each (on a savefile as on a live adapter).
  *  adapter       an open adapter
  *  instructions  the program: classic BPF instructions of 8 bytes each
  *                (16-bit code, 8-bit jt, 8-bit jf, 32-bit k); read only during
  *                the call, the capture library keeps its own copy
  *  length        size of the program in bytes: length / 8 instructions are
  *                installed, a remainder is ignored
- * Returns 1 when installed. Fails with 0 when the capture library refuses the
- * program (for instance an invalid one), when `instructions` is NULL (whatever
- * the length; the capture library is not called), or when the handle is NULL
- * or PKDV_INVALID_ADAPTER. */
+ * Returns 1 when installed. Fails with 0, the capture library not called and
+ * the previous program left in place, with last error
+ *   87 for a program that could not be run safely: `instructions` NULL, no
+ *      instruction or more than 4096, an instruction of no known kind, a
+ *      jump backwards or past the end, a last instruction that is no
+ *      return, a scratch memory cell beyond 15, a division or remainder by a
+ *      constant 0, a constant shift by 32 or more;
+ *    6 for a handle that is not open (NULL, PKDV_INVALID_ADAPTER, closed).
+ * Fails with 0 too when the capture library refuses the program (last error
+ * 31), or without memory for a copy of it (8). */
 typedef uint8_t PKDV_CALL PKDV_SET_BPF_PROGRAM_FUNC(AdapterHandle adapter, const void* instructions,
                                                     uint32_t length);
 PKDV_SET_BPF_PROGRAM_FUNC PKDV_SetBPFProgram;
@@ -305,14 +321,15 @@ PKDV_SET_BPF_PROGRAM_FUNC PKDV_SetBPFProgram;
  *           `*sent` as its count
  * Returns NDIS_STATUS_SUCCESS once the capture library has taken the frame.
  * Fails with NDIS_STATUS_FAILURE (`*sent` stays 0, the routine still runs)
- * when the capture library refuses the frame, or the frame, `sent` or the
- * handle is NULL, or the handle is PKDV_INVALID_ADAPTER, or length exceeds
- * INT_MAX. PKDV_GetLastError() (read right after the call; the routine runs
- * before it returns and may change it) then tells why: 6 a NULL or invalid
- * handle, 87 a NULL frame or `sent` or a length over INT_MAX, 50 the adapter
- * is a savefile, 24 (ERROR_BAD_LENGTH) the adapter cannot carry a frame of
- * that length, 21 the adapter is down, 5 no right to send, 8 no memory, 31
- * another refusal. A successful send leaves 0. */
+ * when the capture library refuses the frame, or the frame or `sent` is
+ * NULL, or the handle is not open, or length exceeds INT_MAX.
+ * PKDV_GetLastError() (read right after the call; the routine runs before it
+ * returns and may change it) then tells why: 6 a handle that is not open
+ * (NULL, PKDV_INVALID_ADAPTER, closed, or never returned by an open), 87 a
+ * NULL frame or `sent` or a length over INT_MAX, 50 the adapter is a
+ * savefile, 24 (ERROR_BAD_LENGTH) the adapter cannot carry a frame of that
+ * length, 21 the adapter is down, 5 no right to send, 8 no memory, 31 another
+ * refusal. A successful send leaves 0. */
 typedef uint32_t PKDV_CALL PKDV_PACKET_SEND_EX_FUNC(AdapterHandle adapter, const void* frame,
                                                     uint32_t length, uint32_t* sent,
                                                     uintptr_t context,
@@ -348,7 +365,7 @@ PKDV_GET_NEXT_ADAPTER_REGISTRY_INFO_FUNC PKDV_GetNextAdapterRegistryInfo;
  *              request completes at once)
  *  wait        must be non-zero: only waiting requests are supported
  * Returns:
- *   NDIS_STATUS_ADAPTER_NOT_READY  NULL or invalid handle, or no driver reachable
+ *   NDIS_STATUS_ADAPTER_NOT_READY  a handle that is not open, or no driver reachable
  *   NDIS_STATUS_INVALID_DATA       `request` NULL, a type other than 0 or 1, or
  *                                  a NULL information buffer with a non-zero
  *                                  length
@@ -404,10 +421,11 @@ PKDV_GET_LAST_ERROR_FUNC PKDV_GetLastError;
  *  context      passed to the routine unchanged
  *  routine      the completion routine, may be NULL (then nothing is called)
  * Returns 1 when the read is queued, at once: the call never waits for the
- * capture library. Fails with 0 when it is not (NULL buffer,
- * NULL or PKDV_INVALID_ADAPTER adapter, no memory, the library being unloaded,
- * or a 21st thread: see below); a read that was not queued never reaches its
- * routine. When the library's poller thread could not be started (at load,
+ * capture library. Fails with 0 when it is not (NULL buffer, an adapter that
+ * is not open (last error 6: NULL, PKDV_INVALID_ADAPTER, closed, or never
+ * returned by an open), no memory, the library being unloaded, or a 21st
+ * thread: see below); a read that was not queued never reaches its routine.
+ * When the library's poller thread could not be started (at load,
  * or in a forked child at its first post) each post tries again, and fails
  * with 0 and last error 8 (ERROR_NOT_ENOUGH_MEMORY) while it cannot.
  *

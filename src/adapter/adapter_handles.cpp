@@ -13,6 +13,7 @@
 #include "engine/engine.h"
 #include "module/trace.h"
 #include "pkdv.h"
+#include "platform/bpf_program.h"
 #include "platform/capture.h"
 #include "platform/platform.h"
 
@@ -32,7 +33,7 @@ constexpr int kSnapshotLength = 65536;
 constexpr int kNotPromiscuous = 0;
 constexpr int kReadTimeoutMs = 1;
 
-constexpr std::uint32_t kBpfInstructionSize = 8;
+constexpr std::uint32_t kBpfInstructionSize = sizeof(pkdv::bpf::Instruction);
 
 // The capture unit keeps what it learns about a handle in allocated storage;
 // running out of memory there is a failed open, never an exception that
@@ -46,6 +47,12 @@ capture::Handle* open_capture(const char* name) {
     pkdv::sys::set_last_error(pkdv::sys::kErrorNotEnoughMemory);
     return nullptr;
   }
+}
+
+// Only a handle that open returned and close has not closed is ever handed
+// to the capture library: a closed or made-up one would be read through.
+bool is_open_adapter(AdapterHandle adapter) {
+  return names_an_adapter(adapter) && capture::is_open(capture_handle(adapter));
 }
 
 // A failure always leaves a reason in the last error: the capture unit's, or
@@ -90,23 +97,37 @@ extern "C" AdapterHandle PKDV_CALL PKDV_OpenAdapterW(const wchar_t*) {
 }
 
 extern "C" uint8_t PKDV_CALL PKDV_CloseAdapter(AdapterHandle adapter) {
-  if (names_an_adapter(adapter)) {
-    capture::Handle* handle = capture_handle(adapter);
+  if (!names_an_adapter(adapter)) return static_cast<uint8_t>(pkdv::full_width_truth(true));
+  capture::Handle* handle = capture_handle(adapter);
+  if (is_open_adapter(adapter))
     trace_local("Close adapter %s, %p\n", traced_name(handle), traced_device(handle));
-    // The poller must never poll a closed handle: reads still pending on it
-    // leave its reach first.
-    pkdv::engine::retire_adapter(adapter);
-    capture::close(handle);
-  }
-  return static_cast<uint8_t>(pkdv::full_width_truth(true));
+  // The poller must never poll a closed handle: reads still pending on it
+  // leave its reach as the handle closes.
+  const bool closed = pkdv::engine::close_adapter(adapter);
+  if (!closed) pkdv::sys::set_last_error(pkdv::sys::kErrorInvalidHandle);
+  return static_cast<uint8_t>(pkdv::full_width_truth(closed));
 }
 
 extern "C" uint8_t PKDV_CALL PKDV_SetBPFProgram(AdapterHandle adapter, const void* instructions,
                                                 uint32_t length) {
-  // A program that is not there is refused, whatever length comes with it.
-  const bool installed = names_an_adapter(adapter) && instructions != nullptr &&
-                         capture::set_filter(capture_handle(adapter), length / kBpfInstructionSize,
-                                             instructions) != -1;
+  // A program that is not there, or that a capture library could not run
+  // safely, is refused before any capture library sees it.
+  const std::uint32_t count = length / kBpfInstructionSize;
+  bool installed = false;
+  try {
+    pkdv::bpf::Program checked;
+    if (!is_open_adapter(adapter)) {
+      pkdv::sys::set_last_error(pkdv::sys::kErrorInvalidHandle);
+    } else if (!pkdv::bpf::read_valid_program(instructions, count, &checked)) {
+      pkdv::sys::set_last_error(pkdv::sys::kErrorInvalidParameter);
+    } else {
+      pkdv::sys::set_last_error(0);
+      installed = capture::set_filter(capture_handle(adapter), count, checked.data()) != -1;
+      if (!installed) keep_a_reason();
+    }
+  } catch (const std::bad_alloc&) {
+    pkdv::sys::set_last_error(pkdv::sys::kErrorNotEnoughMemory);
+  }
   return static_cast<uint8_t>(pkdv::full_width_truth(installed));
 }
 
@@ -118,7 +139,7 @@ extern "C" uint32_t PKDV_CALL PKDV_PacketSendEx(AdapterHandle adapter, const voi
   // cannot be told fails like a frame it refuses. Without a counter the
   // client could not learn what was sent: nothing is.
   std::uint32_t status = NDIS_STATUS_FAILURE;
-  if (!names_an_adapter(adapter)) {
+  if (!is_open_adapter(adapter)) {
     pkdv::sys::set_last_error(pkdv::sys::kErrorInvalidHandle);
   } else if (frame == nullptr || sent == nullptr || length > static_cast<std::uint32_t>(INT_MAX)) {
     pkdv::sys::set_last_error(pkdv::sys::kErrorInvalidParameter);

@@ -58,9 +58,11 @@ bool close_gate();
 // globalLock; then the state is left to the platform rather than waited for.
 void clear_map(bool process_exiting);
 
-// Called by PKDV_CloseAdapter before the capture handle is closed: takes every
-// pending read on `adapter` out of its queue and hands it back with
-// NDIS_STATUS_FAILURE through normal delivery.
-void retire_adapter(AdapterHandle adapter);
+// PKDV_CloseAdapter: under globalLock, refuses (false) a handle that is not
+// open; otherwise takes every pending read on `adapter` out of its queue,
+// hands it back with NDIS_STATUS_FAILURE through normal delivery, and closes
+// the capture handle. Posts check the handle under the same lock, so a read
+// is either retired here or refused, never polled on a closed handle.
+bool close_adapter(AdapterHandle adapter);
 
 }  // namespace pkdv::engine

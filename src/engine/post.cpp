@@ -45,10 +45,20 @@ extern "C" uint32_t PKDV_CALL PKDV_PacketReadEx(AdapterHandle adapter, PacketBuf
                                                 PKDV_COMPLETION_ROUTINE routine) {
   // A read without a buffer could only be filled through a null pointer, and
   // one without an adapter would have the poller poll a handle that is none.
-  if (!buffer || !pkdv::names_an_adapter(adapter)) return 0;
+  if (!buffer) return 0;
+  if (!pkdv::names_an_adapter(adapter)) {
+    pkdv::sys::set_last_error(pkdv::sys::kErrorInvalidHandle);
+    return 0;
+  }
   const EngineEntry inside;
   if (!inside.admitted()) return 0;
   NamedLock guard(&state().globalLock, "PKDV_PacketReadEx");
+  // Under the lock that a close takes too: a read posted before the close is
+  // handed back by it, one posted after finds the handle closed.
+  if (!pkdv::capture::is_open(pkdv::capture_handle(adapter))) {
+    pkdv::sys::set_last_error(pkdv::sys::kErrorInvalidHandle);
+    return 0;
+  }
   // A read nobody would ever serve is refused: the poller could not be
   // started at load (a forked child starts its own with its first read).
   if (state().start_poller_on_first_read) {

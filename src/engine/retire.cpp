@@ -1,15 +1,15 @@
 // Closing an adapter while reads are pending on it: the capture handle is
 // about to be freed, so no such read may be polled again. They are handed
 // back like reads that failed in the capture library.
+#include "adapter/adapter_access.h"
 #include "engine/engine.h"
 #include "engine/state.h"
 
 namespace pkdv::engine {
 
-void retire_adapter(AdapterHandle adapter) {
-  const EngineEntry inside;
-  if (!inside.admitted()) return;
-  NamedLock guard(&state().globalLock, "PKDV_CloseAdapter");
+namespace {
+
+void retire_pending_reads(AdapterHandle adapter) {
   for (auto& [id, record] : state().table) {
     bool retired = false;
     for (ReadRequest* request = record->pending.head; request;) {
@@ -23,6 +23,24 @@ void retire_adapter(AdapterHandle adapter) {
     }
     if (retired) offer_delivery(record);
   }
+}
+
+}  // namespace
+
+bool close_adapter(AdapterHandle adapter) {
+  capture::Handle* handle = capture_handle(adapter);
+  const EngineEntry inside;
+  if (!inside.admitted()) {
+    // The engine is gone (unload): no read is left to retire or to post.
+    if (!capture::is_open(handle)) return false;
+    capture::close(handle);
+    return true;
+  }
+  NamedLock guard(&state().globalLock, "PKDV_CloseAdapter");
+  if (!capture::is_open(handle)) return false;
+  retire_pending_reads(adapter);
+  capture::close(handle);
+  return true;
 }
 
 }  // namespace pkdv::engine

@@ -37,6 +37,9 @@ struct FrameHeader {
 // adapters the ring's own size and block time-out instead of `read_timeout_ms`.
 Handle* open(const char* source, int snapshot_length, int flags, int read_timeout_ms, char* error);
 void close(Handle* handle);
+// Whether `handle` is one that open() returned and close() has not closed.
+// Any value may be asked about: it is only looked up, never read through.
+bool is_open(Handle* handle);
 
 // pcap_next_ex: 1 with a frame (header and data valid until the next call on
 // this handle), 0 when none is ready, negative on error or end of a savefile.

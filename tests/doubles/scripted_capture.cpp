@@ -164,6 +164,13 @@ void close(Handle* handle) {
   if (c.on_close) c.on_close(handle);
 }
 
+bool is_open(Handle* handle) {
+  auto& c = ScriptedCapture::get();
+  std::lock_guard guard(c.mutex);
+  auto it = c.adapters.find(handle);
+  return it != c.adapters.end() && it->second.open;
+}
+
 int next_frame(Handle* handle, FrameHeader* header, const std::uint8_t** data) {
   auto& c = ScriptedCapture::get();
   if (c.on_poll) c.on_poll(handle);
@@ -194,12 +201,11 @@ int send_frame(Handle* handle, const std::uint8_t* frame, int length) {
   return a.send_result;
 }
 
-int set_filter(Handle* handle, std::uint32_t count, const void* instructions) {
+int set_filter(Handle* handle, std::uint32_t count, const void*) {
   auto& c = ScriptedCapture::get();
   std::lock_guard guard(c.mutex);
   auto& a = c.adapters.at(handle);
   a.filter_counts.push_back(count);
-  a.filter_programs.push_back(instructions);
   return a.filter_result;
 }
 

@@ -49,7 +49,6 @@ struct ScriptedAdapter {
   int send_result = 0;
   int filter_result = 0;
   std::vector<std::uint32_t> filter_counts;
-  std::vector<const void*> filter_programs;
   ScriptedFrame current;  // keeps the data of the last frame alive, as libpcap does
 };
 

@@ -38,8 +38,7 @@ TEST_F(EndedThreadTest, ItsReadsAreClearedAndItsPlaceInThePassGoesToALiveThread)
 
   // Before any pass sees that the thread ended, other threads act on its reads.
   threads[0]->run([&] { PKDV_CancelPacketRead(0, cancelled_later.get()); });
-  engine::retire_adapter(handle(other));
-  capture::close(other);
+  engine::close_adapter(handle(other));
 
   std::vector<std::unique_ptr<Buffer>> buffers;
   for (std::size_t i = 0; i < threads.size(); ++i) {

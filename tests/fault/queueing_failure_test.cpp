@@ -55,8 +55,7 @@ TEST_F(QueueingFailureTest, ReadsRetiredByACloseAreOfferedAgainByTheNextPass) {
   Buffer pending(100);
   client.run([&] { post(closing, pending.get(), 7); });
   sys::fail_apc_queueing_for_testing(1);
-  engine::retire_adapter(handle(closing));
-  capture::close(closing);
+  engine::close_adapter(handle(closing));
   EXPECT_EQ(client.deliver(), 0u);
 
   engine::poll_pass();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "netns.h"
+#include "platform/bpf_program.h"
 #include "platform/capture.h"
 #include "platform/platform.h"
 #include "savefile_writer.h"
@@ -73,6 +74,38 @@ TEST_F(Savefile, FilterKeepsOnlyMatchingFrames) {
   EXPECT_EQ(header.seconds, 2);
   EXPECT_LT(next_frame(handle, &header, &data), 0);
   close(handle);
+}
+
+// On a savefile the capture unit runs the program itself, so that the length
+// it returns cuts the frame: its verdict on every frame of the sample must be
+// libpcap's own for what libpcap compiles (indirect loads, header lengths,
+// scratch memory, arithmetic, VLAN and IPv6).
+TEST(SavefilePrograms, DecideEveryFrameAsLibpcapDoes) {
+  for (const char* expression :
+       {"udp or arp or icmp6 or (vlan and icmp)", "tcp[tcpflags] & tcp-syn != 0",
+        "tcp port 80 and ip[2:2] - ((ip[0] & 0xf) << 2) - ((tcp[12] & 0xf0) >> 2) > 0",
+        "ip6 and (ip6[6] == 58 or udp)", "len > 100 or ether[0] & 1 = 1",
+        "vlan and ip[8] % 7 < 6"}) {
+    SCOPED_TRACE(expression);
+    char error[PCAP_ERRBUF_SIZE] = {};
+    pcap_t* file = pcap_open_offline(PKDV_SAMPLE_SAVEFILE, error);
+    ASSERT_NE(file, nullptr) << error;
+    bpf_program compiled{};
+    ASSERT_EQ(pcap_compile(file, &compiled, expression, 1, PCAP_NETMASK_UNKNOWN), 0);
+    bpf::Program program;
+    ASSERT_TRUE(bpf::read_valid_program(compiled.bf_insns, compiled.bf_len, &program));
+    pcap_pkthdr* header = nullptr;
+    const u_char* data = nullptr;
+    int kept = 0;
+    while (pcap_next_ex(file, &header, &data) == 1) {
+      const std::uint32_t ours = bpf::run(program, data, header->len, header->caplen);
+      ASSERT_EQ(ours, bpf_filter(compiled.bf_insns, data, header->len, header->caplen));
+      kept += ours != 0;
+    }
+    EXPECT_GT(kept, 0) << "the sample has frames that the expression keeps";
+    pcap_freecode(&compiled);
+    pcap_close(file);
+  }
 }
 
 TEST_F(Savefile, EmptyOrMissingFilterProgramIsRefusedWithoutHarm) {

@@ -34,6 +34,34 @@ TEST(CriticalSection, OwnerReentersAndOthersWaitForTheLastLeave) {
   lock_delete(&lock);
 }
 
+// Debug and sanitizer builds end the process, with a message, where a
+// critical section is misused: left by a thread that does not own it, or
+// still held by a thread that has ended (the system gives that thread's id to
+// a later thread, which would otherwise enter it as its owner).
+TEST(CriticalSectionDeathTest, MisuseEndsTheProcessInCheckedBuilds) {
+#ifndef PKDV_CHECK_LOCK_OWNER
+  GTEST_SKIP() << "checked in debug and sanitizer builds only";
+#else
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  CriticalSection lock;
+  lock_init(&lock);
+  EXPECT_DEATH(lock_leave(&lock), "left by a thread that does not own it");
+  EXPECT_DEATH(
+      {
+        lock_enter(&lock);
+        std::thread([&] { lock_leave(&lock); }).join();
+      },
+      "left by a thread that does not own it");
+  EXPECT_DEATH(
+      {
+        std::thread([&] { lock_enter(&lock); }).join();
+        for (int i = 0; i < 100; ++i) std::thread([&] { lock_try_enter(&lock); }).join();
+      },
+      "still held by a thread that has ended");
+  lock_delete(&lock);
+#endif
+}
+
 // Threads that keep meeting at the lock must each get in, one at a time,
 // and every leave must wake a waiter: a lost wake-up hangs this test.
 TEST(CriticalSection, ContendedEntriesAreExclusiveAndNoneIsLeftWaiting) {

@@ -130,14 +130,16 @@ TEST_F(CloseAdapterTest, NullAndMinusOneAreIgnored) {
 TEST_F(SetBPFProgramTest, HandsLengthOverEightInstructionsAndFollowsTheCaptureResult) {
   AdapterHandle adapter = open_adapter("eth0");
   ScriptedAdapter& a = capture_.adapter(capture_handle(adapter));
-  const std::uint8_t program[24] = {};
+  // ld [12]; ret #96; and a third that the length leaves out.
+  const std::uint8_t program[24] = {0x20, 0, 0, 0, 12, 0, 0, 0, 0x06, 0, 0, 0, 96, 0, 0, 0};
 
   EXPECT_EQ(PKDV_SetBPFProgram(adapter, program, 20), 1);
   a.filter_result = -1;
+  EXPECT_EQ(PKDV_SetBPFProgram(adapter, program, 16), 0);
+  // No instruction at all is no program: refused before the capture library.
   EXPECT_EQ(PKDV_SetBPFProgram(adapter, program, 7), 0);
 
-  EXPECT_EQ(a.filter_counts, (std::vector<std::uint32_t>{2, 0}));
-  EXPECT_EQ(a.filter_programs, (std::vector<const void*>{program, program}));
+  EXPECT_EQ(a.filter_counts, (std::vector<std::uint32_t>{2, 2}));
 }
 
 TEST_F(SetBPFProgramTest, RefusesWhatCannotBeInstalled) {

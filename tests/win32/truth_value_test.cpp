@@ -30,8 +30,8 @@ TEST(TruthValues, FillAllThirtyTwoBits) {
 
   const std::uint32_t accept_all[2] = {0x06, 0xFFFF};  // BPF_RET|BPF_K 65535
   EXPECT_EQ(set_filter(adapter, accept_all, 8), 1);
-  // Refused by the capture library (the fake refuses an empty program): the
-  // failure that used to leave its -1 in the upper bits.
+  // Refused (no instruction): the failure that used to leave the capture
+  // library's -1 in the upper bits.
   EXPECT_EQ(set_filter(adapter, accept_all, 7), 0);
   EXPECT_EQ(set_filter(adapter, nullptr, 8), 0);
   EXPECT_EQ(set_filter(PKDV_INVALID_ADAPTER, accept_all, 8), 0);

@@ -18,6 +18,7 @@
 #include "ndis_driver.h"
 #include "pcap_remote_compat.h"
 #include "savefile_read_ahead.h"
+#include "platform/bpf_program.h"
 #include "platform/capture.h"
 #include "platform/capture_failure.h"
 #include "platform/platform.h"
@@ -52,11 +53,21 @@ const pcap_if_t* as_pcap(const Device* device) {
   return reinterpret_cast<const pcap_if_t*>(device);
 }
 
+// The program installed on a savefile, which this unit runs itself: libpcap
+// would take its result only as keep or drop, where a live adapter cuts the
+// frame to the length it returns. Installed by a client thread while the
+// poller reads.
+struct SavefileFilter {
+  std::mutex mutex;
+  bpf::Program program;  // empty: every frame whole
+};
+
 // What open() learned about a handle; libpcap keeps no name we could read back.
 struct OpenRecord {
   std::string name;
-  std::unique_ptr<LinuxDriver> driver;           // null for savefiles
-  std::unique_ptr<SavefileReadAhead> read_ahead;  // savefiles that are no regular file
+  std::unique_ptr<LinuxDriver> driver;              // null for savefiles
+  std::unique_ptr<SavefileFilter> savefile_filter;  // null for live adapters
+  std::unique_ptr<SavefileReadAhead> read_ahead;    // savefiles that are no regular file
 };
 
 class OpenHandles {
@@ -225,8 +236,9 @@ Handle* open(const char* source, int snapshot_length, int flags, int /*read_time
     return nullptr;
   }
 
-  OpenRecord record{source, nullptr, nullptr};
+  OpenRecord record{source, nullptr, nullptr, nullptr};
   if (pcap_file(p.get()) != nullptr) {
+    record.savefile_filter = std::make_unique<SavefileFilter>();
     struct stat file {};
     if (::fstat(fileno(pcap_file(p.get())), &file) != 0 || !S_ISREG(file.st_mode)) {
       record.read_ahead = SavefileReadAhead::start(p.get());
@@ -256,13 +268,38 @@ void close(Handle* handle) {
   pcap_close(as_pcap(handle));
 }
 
+bool is_open(Handle* handle) {
+  return open_handles().find(as_pcap(handle)) != nullptr;
+}
+
+namespace {
+
+// The next frame of a savefile that its installed program keeps, cut to the
+// length the program returns.
+int next_filtered_frame(pcap_t* p, pcap_pkthdr** frame, const u_char** bytes) {
+  const OpenRecord* record = open_handles().find(p);
+  SavefileFilter* filter = record ? record->savefile_filter.get() : nullptr;
+  for (;;) {
+    const int result = record && record->read_ahead ? record->read_ahead->next(frame, bytes)
+                                                    : pcap_next_ex(p, frame, bytes);
+    if (result != 1 || filter == nullptr) return result;
+    std::lock_guard guard(filter->mutex);
+    if (filter->program.empty()) return result;
+    const std::uint32_t kept = bpf::run(filter->program, *bytes, (*frame)->len, (*frame)->caplen);
+    if (kept == 0) continue;
+    if (kept < (*frame)->caplen) (*frame)->caplen = kept;
+    return result;
+  }
+}
+
+}  // namespace
+
 int next_frame(Handle* handle, FrameHeader* header, const std::uint8_t** data) {
   pcap_pkthdr* frame = nullptr;
   const u_char* bytes = nullptr;
   pcap_t* p = as_pcap(handle);
-  const OpenRecord* record = pcap_file(p) != nullptr ? open_handles().find(p) : nullptr;
-  int result = record && record->read_ahead ? record->read_ahead->next(&frame, &bytes)
-                                            : pcap_next_ex(p, &frame, &bytes);
+  int result = pcap_file(p) != nullptr ? next_filtered_frame(p, &frame, &bytes)
+                                       : pcap_next_ex(p, &frame, &bytes);
   if (result == 1) {
     header->seconds = static_cast<std::int32_t>(frame->ts.tv_sec);
     header->microseconds = static_cast<std::int32_t>(frame->ts.tv_usec);
@@ -321,9 +358,17 @@ int send_frame(Handle* handle, const std::uint8_t* frame, int length) {
 }
 
 int set_filter(Handle* handle, std::uint32_t count, const void* instructions) {
-  if (count != 0 && instructions == nullptr) return -1;
-  bpf_program program{count, static_cast<bpf_insn*>(const_cast<void*>(instructions))};
-  return pcap_setfilter(as_pcap(handle), &program) == 0 ? 0 : -1;
+  pcap_t* p = as_pcap(handle);
+  if (pcap_file(p) == nullptr) {
+    bpf_program program{count, static_cast<bpf_insn*>(const_cast<void*>(instructions))};
+    return pcap_setfilter(p, &program) == 0 ? 0 : -1;
+  }
+  const OpenRecord* record = open_handles().find(p);
+  bpf::Program program;
+  if (record == nullptr || !bpf::read_valid_program(instructions, count, &program)) return -1;
+  std::lock_guard guard(record->savefile_filter->mutex);
+  record->savefile_filter->program = std::move(program);
+  return 0;
 }
 
 int find_all_devices(const char* source, Device** list, char* error) {

@@ -1,5 +1,7 @@
 // Critical sections and auto-reset events: our stand-ins for the Windows objects.
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <linux/futex.h>
 #include <new>
 #include <sys/syscall.h>
@@ -33,10 +35,49 @@ bool owned_by(const CriticalSection* lock, pthread_t self) {
   return lock->owner.load(std::memory_order_relaxed) == self;
 }
 
+#ifdef PKDV_CHECK_LOCK_OWNER
+// Debug and sanitizer builds: a leave by a thread that does not own the
+// section, or a section still held by a thread that has ended (whose
+// pthread_t the system hands to a later thread, which would then enter as
+// though it owned it), is a fault of the library that would otherwise show
+// much later as a lost lock or two threads inside. It ends the process here.
+[[gnu::tls_model("initial-exec")]] thread_local std::uint64_t own_serial = 0;
+std::atomic<std::uint64_t> last_serial{0};
+
+std::uint64_t serial_of_calling_thread() {
+  if (own_serial == 0) own_serial = last_serial.fetch_add(1, std::memory_order_relaxed) + 1;
+  return own_serial;
+}
+
+[[noreturn]] void misuse(const char* what) {
+  std::fprintf(stderr, "pkdv: a critical section %s\n", what);
+  std::abort();
+}
+
+void check_owner_on_entry(const CriticalSection* lock) {
+  if (lock->owner_serial != serial_of_calling_thread())
+    misuse("is still held by a thread that has ended");
+}
+
+void check_owner_on_leave(const CriticalSection* lock) {
+  if (!owned_by(lock, pthread_self()) || lock->owner_serial != serial_of_calling_thread())
+    misuse("is left by a thread that does not own it");
+}
+
+void become_owner(CriticalSection* lock, pthread_t self) {
+  lock->owner.store(self, std::memory_order_relaxed);
+  lock->owner_serial = serial_of_calling_thread();
+  lock->depth = 1;
+}
+#else
+void check_owner_on_entry(const CriticalSection*) {}
+void check_owner_on_leave(const CriticalSection*) {}
+
 void become_owner(CriticalSection* lock, pthread_t self) {
   lock->owner.store(self, std::memory_order_relaxed);
   lock->depth = 1;
 }
+#endif
 
 // Contended: marks that a sleeper may wait, and sleeps until the word is
 // found free (then takes it still marked, as other sleepers may remain). Kept
@@ -60,6 +101,7 @@ void lock_delete(CriticalSection*) {}
 bool lock_try_enter(CriticalSection* lock) {
   const pthread_t self = pthread_self();
   if (owned_by(lock, self)) {
+    check_owner_on_entry(lock);
     ++lock->depth;
     return true;
   }
@@ -79,6 +121,7 @@ void lock_enter(CriticalSection* lock) {
 }
 
 void lock_leave(CriticalSection* lock) {
+  check_owner_on_leave(lock);
   if (--lock->depth != 0) return;
   lock->owner.store(pthread_t{}, std::memory_order_relaxed);
   if (lock->word.exchange(kFree, std::memory_order_release) == kHeldWithSleepers) {

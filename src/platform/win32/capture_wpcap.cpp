@@ -107,13 +107,22 @@ Handle* open(const char* source, int snapshot_length, int flags, int read_timeou
     // default, 16 KB, would hold a lone frame back until the read time-out.
     l->setmintocopy(p, 1);
   }
-  wpcap::remember_handle(p, source);
+  if (!wpcap::remember_handle(p, source)) {
+    l->close(p);
+    std::snprintf(error, kErrorBufferSize, "out of memory");
+    sys::set_last_error(sys::kErrorNotEnoughMemory);
+    return nullptr;
+  }
   return reinterpret_cast<Handle*>(p);
 }
 
 void close(Handle* handle) {
   wpcap::forget_handle(native(handle));
   if (const wpcap::Library* l = wpcap::library()) l->close(native(handle));
+}
+
+bool is_open(Handle* handle) {
+  return wpcap::is_remembered(native(handle));
 }
 
 int next_frame(Handle* handle, FrameHeader* header, const std::uint8_t** data) {

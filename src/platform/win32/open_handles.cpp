@@ -39,19 +39,26 @@ const OpenHandle* find(pcap_t* handle) {
 
 }  // namespace
 
-void remember_handle(pcap_t* handle, const char* name) {
+bool remember_handle(pcap_t* handle, const char* name) {
   const Library* l = library();
   Exclusive guard;
   try {
     handles()[handle] = OpenHandle{name, l ? make_driver(*l, handle) : nullptr};
+    return true;
   } catch (const std::bad_alloc&) {
     handles().erase(handle);
+    return false;
   }
 }
 
 void forget_handle(pcap_t* handle) {
   Exclusive guard;
   handles().erase(handle);
+}
+
+bool is_remembered(pcap_t* handle) {
+  Exclusive guard;
+  return find(handle) != nullptr;
 }
 
 const char* remembered_name(pcap_t* handle) {

@@ -8,9 +8,11 @@
 
 namespace pkdv::wpcap {
 
-// Not remembering a handle (no memory) only loses its name and driver.
-void remember_handle(pcap_t* handle, const char* name);
+// False when the handle cannot be remembered (no memory): then it cannot be
+// told from a handle that is not open, and must not be handed out.
+bool remember_handle(pcap_t* handle, const char* name);
 void forget_handle(pcap_t* handle);
+bool is_remembered(pcap_t* handle);
 // nullptr for a handle that is not remembered.
 const char* remembered_name(pcap_t* handle);
 capture::Driver* remembered_driver(pcap_t* handle);

@@ -1,6 +1,9 @@
 // Critical sections and auto-reset events: the real Windows objects.
 #include <windows.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "platform/platform.h"
 
 namespace pkdv::sys {
@@ -27,6 +30,14 @@ bool lock_try_enter(CriticalSection* lock) {
   return TryEnterCriticalSection(native(lock)) != 0;
 }
 void lock_leave(CriticalSection* lock) {
+#ifdef PKDV_CHECK_LOCK_OWNER
+  // Debug builds: the system accepts a leave by a thread that does not own
+  // the section, which then lets two threads in or none.
+  if (native(lock)->OwningThread != ULongToHandle(GetCurrentThreadId())) {
+    std::fputs("pkdv: a critical section is left by a thread that does not own it\n", stderr);
+    std::abort();
+  }
+#endif
   LeaveCriticalSection(native(lock));
 }
 
