@@ -13,6 +13,7 @@ inline constexpr uint32_t kOidMaximumFrameSize = 0x00010106;
 inline constexpr uint32_t kOidLinkSpeed = 0x00010107;
 inline constexpr uint32_t kOidCurrentPacketFilter = 0x0001010E;
 inline constexpr uint32_t kOidMediaConnectStatus = 0x00010114;
+inline constexpr uint32_t kOidVendorDriverVersion = 0x00010116;
 
 inline constexpr uint32_t kPacketFilterPromiscuous = 0x20;
 // NDIS media whose frames the client knows the link type of.

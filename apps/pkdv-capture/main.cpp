@@ -1,7 +1,9 @@
 // pkdv-capture: lists adapters, captures frames through asynchronous reads, shows an adapter's
 // NDIS answers, and sends the frames of a savefile, all through the pkdv library; the capture
 // library itself only compiles filters, tells link types and reads and writes savefiles.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string_view>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "info.h"
 #include "options.h"
 #include "pcap_tools.h"
+#include "platform.h"
 #include "send.h"
 
 namespace {
@@ -25,7 +28,8 @@ int run(const pkdv_capture::Options& options) {
       std::printf("%s", pkdv_capture::usage_text().c_str());
       return 0;
     case Mode::kVersion:
-      std::printf("pkdv-capture %s on pkdv %s\n%s\n", PKDV_CAPTURE_VERSION, PKDV_CAPTURE_VERSION,
+      std::printf("pkdv-capture %s on pkdv %s\n%s\n", PKDV_CAPTURE_VERSION,
+                  pkdv_capture::library_version().value_or("(version unknown)").c_str(),
                   pkdv_capture::capture_library_version().c_str());
       return 0;
     case Mode::kList:
@@ -50,7 +54,14 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   try {
-    return run(std::get<pkdv_capture::Options>(parsed));
+    int status = run(std::get<pkdv_capture::Options>(parsed));
+    // What went to standard output must have arrived, as for the frame lines.
+    if (status == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
+      std::fprintf(stderr, "pkdv-capture: cannot write to standard output: %s\n",
+                   std::strerror(errno));
+      return kExitFailure;
+    }
+    return status;
   } catch (const std::exception& error) {
     std::fflush(stdout);
     std::fprintf(stderr, "pkdv-capture: %s\n", error.what());

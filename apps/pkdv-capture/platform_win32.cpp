@@ -2,9 +2,11 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <vector>
 
 #include <atomic>
 
+#include "pkdv.h"
 #include "platform.h"
 
 namespace pkdv_capture {
@@ -35,6 +37,30 @@ bool interrupted() {
 
 bool stderr_is_terminal() {
   return _isatty(_fileno(stderr)) != 0;
+}
+
+std::optional<std::string> library_version() {
+  HMODULE library = nullptr;
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                              GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          reinterpret_cast<LPCWSTR>(&PKDV_OpenAdapterA), &library))
+    return std::nullopt;
+  wchar_t path[MAX_PATH];
+  DWORD length = GetModuleFileNameW(library, path, MAX_PATH);
+  if (length == 0 || length == MAX_PATH) return std::nullopt;
+  DWORD ignored = 0;
+  DWORD size = GetFileVersionInfoSizeW(path, &ignored);
+  if (size == 0) return std::nullopt;
+  std::vector<char> resource(size);
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT fixed_size = 0;
+  if (!GetFileVersionInfoW(path, 0, size, resource.data()) ||
+      !VerQueryValueW(resource.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixed_size) ||
+      fixed_size < sizeof *fixed)
+    return std::nullopt;
+  return std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+         std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+         std::to_string(HIWORD(fixed->dwFileVersionLS));
 }
 
 }  // namespace pkdv_capture

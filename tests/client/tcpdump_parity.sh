@@ -39,6 +39,17 @@ else
   cat "$work/err"
 fi
 
+# --version names the library's own version (the driver stand-in's answer as root, else the
+# loaded library's file name), and its text too fails loudly on a full stdout.
+version=$("$program" --version 2>&1 | head -1)
+"$program" --version >/dev/full 2>/dev/null
+status=$?
+if [[ $version =~ ^pkdv-capture\ [0-9.]+\ on\ pkdv\ [0-9]+\.[0-9]+ && $status == 1 ]]; then
+  pass "--version: '$version'; exit 1 on a full stdout"
+else
+  fail "--version: '$version', exit $status on /dev/full"
+fi
+
 # Each constructed frame: our line names what tshark's protocol column and info say.
 "$program" --utc -r "$work/cases.pcap" >"$work/lines" 2>/dev/null
 tshark -r "$work/cases.pcap" -T fields -e _ws.col.Protocol -e _ws.col.Info 2>/dev/null >"$work/theirs"

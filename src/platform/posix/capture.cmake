@@ -12,6 +12,9 @@ target_sources(pkdv_capture_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/ndis_driver.cpp
   ${CMAKE_CURRENT_LIST_DIR}/savefile_read_ahead.cpp
   ${CMAKE_CURRENT_LIST_DIR}/linux_interface.cpp)
+# The driver stand-in answers OID_GEN_VENDOR_DRIVER_VERSION with the library's version.
+target_compile_definitions(pkdv_capture_objects PRIVATE
+  PKDV_VERSION_MAJOR=${PROJECT_VERSION_MAJOR} PKDV_VERSION_MINOR=${PROJECT_VERSION_MINOR})
 
 # Debian builds libpcap without remote capture: <pcap/pcap.h> declares
 # pcap_findalldevs_ex but the library lacks it. Then we supply its local form.

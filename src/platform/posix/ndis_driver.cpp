@@ -27,6 +27,7 @@ constexpr std::uint32_t kSupportedOids[] = {
     oid::kGenCurrentPacketFilter,
     oid::kGenMaximumTotalSize,
     oid::kGenMediaConnectStatus,
+    oid::kGenVendorDriverVersion,
     oid::kGenXmitOk,
     oid::kGenRcvOk,
     oid::kGenRcvNoBuffer,
@@ -186,6 +187,9 @@ LinuxDriver::Answer LinuxDriver::query(std::uint32_t requested_oid, std::size_t 
           kernel::driver_name(socket_, interface_).value_or("Linux network interface");
       return {0, as_bytes(text.c_str(), text.size() + 1)};
     }
+    case oid::kGenVendorDriverVersion:
+      // This stand-in is part of the library: its version, major in the high half.
+      return {0, u32_bytes(std::uint32_t{PKDV_VERSION_MAJOR} << 16 | PKDV_VERSION_MINOR)};
     case oid::kGenCurrentPacketFilter: {
       std::lock_guard guard(filter_mutex_);
       return {0, u32_bytes(packet_filter_)};

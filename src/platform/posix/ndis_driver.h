@@ -29,6 +29,7 @@ inline constexpr std::uint32_t kGenVendorDescription = 0x0001010D;
 inline constexpr std::uint32_t kGenCurrentPacketFilter = 0x0001010E;
 inline constexpr std::uint32_t kGenMaximumTotalSize = 0x00010111;
 inline constexpr std::uint32_t kGenMediaConnectStatus = 0x00010114;
+inline constexpr std::uint32_t kGenVendorDriverVersion = 0x00010116;
 inline constexpr std::uint32_t kGenXmitOk = 0x00020101;
 inline constexpr std::uint32_t kGenRcvOk = 0x00020102;
 inline constexpr std::uint32_t kGenRcvNoBuffer = 0x00020105;
