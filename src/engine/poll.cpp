@@ -3,7 +3,6 @@
 // sleeps until there is work: frames on an adapter it could serve, a read
 // posted, reads handed back; or, with PKDV_PACING=fixed, for 100 ms.
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -12,6 +11,7 @@
 #include "engine/state.h"
 #include "module/trace.h"
 #include "platform/capture.h"
+#include "platform/pacing.h"
 
 namespace pkdv::engine {
 
@@ -162,11 +162,6 @@ void poller_main(sys::Worker* self) {
   }
 }
 
-bool fixed_pacing_asked() {
-  const char* pacing = std::getenv("PKDV_PACING");
-  return pacing && std::strcmp(pacing, "fixed") == 0;
-}
-
 }  // namespace
 
 void FillPacketBuffer(PacketBuffer* buffer, const capture::FrameHeader& header,
@@ -203,7 +198,7 @@ void poll_pass() {
 }
 
 bool start_poller() {
-  fixed_pacing = fixed_pacing_asked();
+  fixed_pacing = sys::fixed_pacing_asked();
   poller_sleeping = false;
   poller_thread = sys::worker_start(poller_main);
   return poller_thread != nullptr;

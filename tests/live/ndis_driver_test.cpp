@@ -206,7 +206,9 @@ TEST(LinuxDriver, EverySupportedOidAnswersAQuery) {
     ASSERT_TRUE(adapter.ready());
     Reply list = query(adapter.driver(), oid::kGenSupportedList);
     ASSERT_TRUE(list.ok);
-    ASSERT_EQ(list.returned, 15u * 4);
+    // At least the 16 OIDs of the README's table, 4 bytes each.
+    ASSERT_GE(list.returned, 16u * 4);
+    ASSERT_EQ(list.returned % 4, 0u);
     for (std::size_t i = 0; i < list.returned; i += 4) {
       std::uint32_t listed;
       std::memcpy(&listed, &list.data[i], 4);

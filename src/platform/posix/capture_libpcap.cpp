@@ -21,6 +21,7 @@
 #include "platform/bpf_program.h"
 #include "platform/capture.h"
 #include "platform/capture_failure.h"
+#include "platform/pacing.h"
 #include "platform/platform.h"
 
 namespace pkdv::capture {
@@ -35,12 +36,15 @@ namespace {
 // holds at least 64 ms of traffic for reads that are late, and much more of a
 // flood, which fills blocks before the time-out: a burst of 100,000 minimal
 // frames fits whole (about 144 bytes each in the ring), so a client that is
-// slower than the burst loses none of it. Immediate mode would show
+// slower than the burst loses none of it. With the poller's fixed pacing a
+// pass comes only every 100 ms: blocks then close after 4 ms, so the ring
+// holds 256 ms of a trickle. Immediate mode would show
 // each frame at once, but gives every frame a slot of the snapshot length:
 // only about 128 frames would fit. Live handles are non-blocking (see open),
 // so the time-out delays no poll. pcap_open would give the default ring: live
 // adapters are opened with pcap_create, which lets us size it.
 constexpr int kLiveBlockTimeoutMs = 1;
+constexpr int kPacedBlockTimeoutMs = 4;
 constexpr int kRingBytes = 16 << 20;
 
 pcap_t* as_pcap(Handle* handle) {
@@ -150,7 +154,8 @@ pcap_t* open_local_adapter(const std::string& name, int snapshot_length, bool pr
   if (p == nullptr) return nullptr;
   if (pcap_set_snaplen(p.get(), snapshot_length) != 0 ||
       pcap_set_promisc(p.get(), promiscuous) != 0 ||
-      pcap_set_timeout(p.get(), kLiveBlockTimeoutMs) != 0 ||
+      pcap_set_timeout(p.get(), sys::fixed_pacing_asked() ? kPacedBlockTimeoutMs
+                                                          : kLiveBlockTimeoutMs) != 0 ||
       pcap_set_buffer_size(p.get(), kRingBytes) != 0) {
     std::snprintf(error, PCAP_ERRBUF_SIZE, "%s", pcap_geterr(p.get()));
     return nullptr;
