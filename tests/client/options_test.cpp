@@ -25,7 +25,7 @@ std::string error_of(std::initializer_list<std::string_view> arguments) {
   return std::holds_alternative<UsageError>(result) ? std::get<UsageError>(result).message : "";
 }
 
-TEST(Options, NoArgumentsReadTheSampleWithAThousandReads) {
+TEST(Options, NoArgumentsCaptureWithAThousandReads) {
   Options options = parsed({});
   EXPECT_EQ(options.mode, Mode::kCapture);
   EXPECT_FALSE(options.adapter);
