@@ -12,6 +12,10 @@ constexpr uint32_t kErrorNoSuchAdapter = 55;
 
 }  // namespace
 
+bool is_any_adapter(const std::string& name) {
+  return name == "any" || name == "rpcap://any";
+}
+
 std::string failure_reason(uint32_t last_error) {
   const char* text = nullptr;
   switch (last_error) {
@@ -71,7 +75,7 @@ OpenAdapter::OpenAdapter(const std::string& name) : name_(name) {
       reason = "is a directory (error " + std::to_string(error) + ")";
     else if (is_savefile() && error == kErrorAccessDenied)
       reason = "permission denied: the file is not readable by this user (error 5)";
-    else if (name == "any" && error == kErrorNoSuchAdapter)
+    else if (is_any_adapter(name) && error == kErrorNoSuchAdapter)
       reason = "the 'any' adapter is listed and opened only for root or CAP_NET_RAW (error 55)";
     throw AdapterError(is_savefile() ? "cannot open savefile " + savefile_path() + ": " + reason
                                      : "cannot open adapter '" + name + "': " + reason);

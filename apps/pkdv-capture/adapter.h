@@ -15,6 +15,9 @@ struct AdapterError : std::runtime_error {
 
 inline constexpr char kFileSourcePrefix[] = "file://";
 
+// Whether `name` is Linux's pseudo-adapter of every interface ("any", "rpcap://any" in -D).
+bool is_any_adapter(const std::string& name);
+
 // What a platform error code left by a failed PKDV_OpenAdapterA or PKDV_PacketSendEx means,
 // e.g. "no such adapter (error 55)".
 std::string failure_reason(uint32_t last_error);

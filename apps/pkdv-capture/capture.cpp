@@ -27,7 +27,6 @@ namespace {
 // How long one wait lasts at most: the delay before Ctrl-C is noticed.
 constexpr uint32_t kWaitMilliseconds = 100;
 constexpr std::chrono::seconds kProgressInterval{1};
-constexpr char kAnyAdapter[] = "any";
 // The time column for each count of -t letters.
 constexpr TimeColumn kTimeColumns[] = {TimeColumn::kDateTime, TimeColumn::kNone,
                                        TimeColumn::kEpoch, TimeColumn::kSincePrevious,
@@ -166,7 +165,7 @@ int run_capture(const Options& options) {
   }
   // Linux's "any" has no promiscuous mode of its own to switch; tcpdump stays silent there.
   std::optional<PromiscuousMode> promiscuous;
-  if (live && options.promiscuous && source != kAnyAdapter)
+  if (live && options.promiscuous && !is_any_adapter(source))
     promiscuous.emplace(adapter.handle(), source);
   std::optional<SavefileWriter> savefile;
   if (options.write_path)
