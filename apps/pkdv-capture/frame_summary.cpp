@@ -103,7 +103,7 @@ std::string tcp_options(Bytes options) {
       text += format("TS val %u ecr %u", unsigned(be16(option, 2)) << 16 | be16(option, 4),
                      unsigned(be16(option, 6)) << 16 | be16(option, 8));
     else
-      text += format("opt-%u:len %zu", kind, option.size());
+      text += format("opt-%u:len %u", kind, unsigned(option.size()));
     at += option.size();
   }
   return text;

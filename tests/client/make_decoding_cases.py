@@ -6,7 +6,7 @@ Writes FOLDER/null-darwin.pcap (link type 0, address family 30 as macOS writes i
 null-linux.pcap (link type 0, Linux's family 10 for IPv6), loop.pcap (link type 108, families
 in network byte order): the same 20 IPv4/IPv6 frames each; and FOLDER/cases.pcap (Ethernet):
 IPv6 behind extension headers, a TCP data offset below 5, an IPv4 total length below its
-header, GRE, IPv6 in IPv4, RARP and spanning tree.
+header, GRE, IPv6 in IPv4, RARP, spanning tree and a TCP SYN with options.
 """
 import os
 import struct
@@ -39,8 +39,9 @@ def ipv6(next_header, payload, src=IP6_A, dst=IP6_B, hops=64):
     return struct.pack("!IHBB", 0x60000000, len(payload), next_header, hops) + src + dst + payload
 
 
-def tcp(sport, dport, flags=0x18, data=b"", offset=5):
-    return struct.pack("!HHIIBBHHH", sport, dport, 1000, 2000, offset << 4, flags, 8192, 0, 0) + data
+def tcp(sport, dport, flags=0x18, data=b"", offset=5, options=b""):
+    return struct.pack("!HHIIBBHHH", sport, dport, 1000, 2000, offset << 4, flags, 8192, 0, 0) + \
+        options + data
 
 
 def udp(sport, dport, data=b""):
@@ -77,6 +78,9 @@ def decoding_cases():
     stp = bytes([0x42, 0x42, 0x03]) + struct.pack("!HBBB", 0, 0, 0, 0) + \
         bytes.fromhex("8000020000000001") + struct.pack("!I", 4) + \
         bytes.fromhex("8000020000000002") + struct.pack("!HHHHH", 0x8001, 0, 20 * 256, 2 * 256, 15 * 256)
+    # mss 1460, nop, wscale 7, sackOK, TS val 1 ecr 0
+    syn_options = struct.pack("!BBH", 2, 4, 1460) + bytes([1, 3, 3, 7, 4, 2]) + \
+        struct.pack("!BBII", 8, 10, 1, 0)
     rarp = struct.pack("!HHBBH", 1, 0x0800, 6, 4, 3) + MAC_A + bytes(4) + MAC_A + bytes(4)
     return [
         ethernet(0x86DD, hop_by_hop_mld),
@@ -87,6 +91,8 @@ def decoding_cases():
         ethernet(0x0800, ipv4(IPV6_IN_IP, ipv6(TCP, tcp(40001, 443, flags=0x02)))),
         ethernet(0x8035, rarp, dst=b"\xff" * 6),
         ethernet(len(stp) + 3, stp, dst=STP_GROUP),
+        ethernet(0x0800, ipv4(TCP, tcp(40002, 80, flags=0x02, offset=10, options=syn_options),
+                              ident=4660, ttl=63)),
     ]
 
 

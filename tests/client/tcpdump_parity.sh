@@ -71,6 +71,18 @@ for ours_theirs in "multicast listener report v2|Multicast Listener Report Messa
   fi
 done
 
+# -v: the IPv4 and TCP detail tshark reads from the same SYN.
+verbose=$("$program" -v -r "$work/cases.pcap" 2>/dev/null | sed -n 9p)
+IFS=$'\t' read -r ttl id window mss scale ts <<<"$(tshark -r "$work/cases.pcap" -Y "frame.number == 9" -T fields \
+  -e ip.ttl -e ip.id -e tcp.window_size_value -e tcp.options.mss_val -e tcp.options.wscale.shift \
+  -e tcp.options.timestamp.tsval 2>/dev/null)"
+if [[ $verbose == *"(ttl $ttl, id $((id)), offset 0, flags [DF], length 60)"* &&
+  $verbose == *"[SYN] win $window options [mss $mss,nop,wscale $scale,sackOK,TS val $ts ecr 0] len 0" ]]; then
+  pass "-v: $verbose"
+else
+  fail "-v: '$verbose' (tshark: ttl $ttl id $id win $window mss $mss wscale $scale TS $ts)"
+fi
+
 # -x leaves out the 4-byte loopback header, -xx shows it; -q keeps a line per frame; -w
 # prints no lines unless --print; -t drops the time, -tt gives seconds since 1970.
 x=$("$program" -x -c 1 -r "$work/loop.pcap" 2>/dev/null | sed -n 2p)
