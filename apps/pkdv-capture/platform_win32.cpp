@@ -6,7 +6,6 @@
 
 #include <atomic>
 
-#include "pkdv.h"
 #include "platform.h"
 
 namespace pkdv_capture {
@@ -40,11 +39,10 @@ bool stderr_is_terminal() {
 }
 
 std::optional<std::string> library_version() {
-  HMODULE library = nullptr;
-  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                              GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                          reinterpret_cast<LPCWSTR>(&PKDV_OpenAdapterA), &library))
-    return std::nullopt;
+  // The program imports the library by this name; a function's address would be the
+  // program's own import stub.
+  HMODULE library = GetModuleHandleW(L"pkdv.dll");
+  if (!library) return std::nullopt;
   wchar_t path[MAX_PATH];
   DWORD length = GetModuleFileNameW(library, path, MAX_PATH);
   if (length == 0 || length == MAX_PATH) return std::nullopt;
