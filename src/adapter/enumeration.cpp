@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <type_traits>
 
 #include "adapter/capture_error_text.h"
 #include "module/trace.h"
@@ -26,10 +27,12 @@ constexpr std::uint32_t kNothingToReport = ERROR_NOT_SUPPORTED;
 const char* const DisabledAdapterTable[] = {"MS Tunnel Interface Driver", nullptr};
 
 // The list and the cursor are module-wide: two threads enumerating at once
-// take turns, so that neither frees the list under the other. The lock is
-// never destroyed, so a client thread still enumerating while the process
-// exits finds it intact.
-std::mutex& enumeration_lock = *new std::mutex;
+// take turns, so that neither frees the list under the other. The lock has
+// no destructor to run, so a client thread still enumerating while the
+// process exits finds it intact; nor is it allocated, so unloading leaves
+// nothing of it behind.
+std::mutex enumeration_lock;
+static_assert(std::is_trivially_destructible_v<std::mutex>);
 capture::Device* adapter_list = nullptr;
 // The element last examined: the one last reported, or a hidden one at the
 // end of the list.

@@ -17,6 +17,9 @@ namespace {
 // outlive the teardown for the threads that still come.
 std::atomic<int> inside{0};
 std::atomic<bool> closed{false};
+// Forks seen by this process's line: one more in each forked child, set
+// before the child has a second thread.
+unsigned forks_seen = 0;
 
 void open_gate() {
   inside.store(0);
@@ -25,14 +28,20 @@ void open_gate() {
 
 }  // namespace
 
-EngineEntry::EngineEntry() {
+EngineEntry::EngineEntry() : forks_at_entry_(forks_seen) {
   inside.fetch_add(1);
   admitted_ = !closed.load();
   if (!admitted_) inside.fetch_sub(1);
 }
 
 EngineEntry::~EngineEntry() {
-  if (admitted_) inside.fetch_sub(1);
+  // An entry from before a fork was counted in the parent's gate; the
+  // child's gate started again from nobody inside.
+  if (admitted_ && !forked_since()) inside.fetch_sub(1);
+}
+
+bool EngineEntry::forked_since() const {
+  return forks_at_entry_ != forks_seen;
 }
 
 bool close_gate() {
@@ -49,6 +58,7 @@ void build_state() {
 }
 
 void forget_parent_after_fork() {
+  ++forks_seen;
   forget_poller_after_fork();
   forget_kept_requests_after_fork();
   build_state();

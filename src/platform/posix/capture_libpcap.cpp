@@ -1,19 +1,22 @@
 // The capture unit on POSIX: libpcap linked directly.
+#include <fcntl.h>
 #include <net/if.h>
 #include <pthread.h>
 #include <pcap/pcap.h>
+#include <stdio_ext.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <unordered_map>
 
+#include "capture_libpcap.h"
 #include "linux_interface.h"
 #include "ndis_driver.h"
 #include "pcap_remote_compat.h"
@@ -72,6 +75,10 @@ struct OpenRecord {
   std::unique_ptr<LinuxDriver> driver;              // null for savefiles
   std::unique_ptr<SavefileFilter> savefile_filter;  // null for live adapters
   std::unique_ptr<SavefileReadAhead> read_ahead;    // savefiles that are no regular file
+  // A forked child inherits the handle from the process that opened it and
+  // shares its file descriptors, so their state too (a savefile's position,
+  // a ring set on a socket).
+  pid_t opened_in = 0;
 };
 
 class OpenHandles {
@@ -102,17 +109,26 @@ class OpenHandles {
   // else while holding the lock, so holding it cannot deadlock the fork.
   void hold_for_fork() { mutex_.lock(); }
   void release_after_fork() { mutex_.unlock(); }
+  // Calls `visit` with every handle still open and its record.
+  template <typename Visit>
+  void for_each(Visit visit) {
+    std::lock_guard guard(mutex_);
+    for (auto& [p, record] : records_) visit(p, record);
+  }
 
  private:
   std::mutex mutex_;
-  std::unordered_map<pcap_t*, OpenRecord> records_;
+  // An empty map holds no memory: once the client has closed every handle,
+  // unloading leaves nothing of the table allocated.
+  std::map<pcap_t*, OpenRecord> records_;
 };
 
-// Never destroyed: a client may close its adapters from its own static
-// destructors, which can run after ours.
+// Built in static storage and never destroyed: a client may close its
+// adapters from its own static destructors, which can run after ours.
 OpenHandles& open_handles() {
   static OpenHandles& handles = []() -> OpenHandles& {
-    static OpenHandles* const created = new OpenHandles;
+    alignas(OpenHandles) static unsigned char storage[sizeof(OpenHandles)];
+    static OpenHandles* const created = new (storage) OpenHandles;
     pthread_atfork([] { created->hold_for_fork(); }, [] { created->release_after_fork(); },
                    [] { created->release_after_fork(); });
     return *created;
@@ -242,6 +258,7 @@ Handle* open(const char* source, int snapshot_length, int flags, int /*read_time
   }
 
   OpenRecord record{source, nullptr, nullptr, nullptr};
+  record.opened_in = getpid();
   if (pcap_file(p.get()) != nullptr) {
     record.savefile_filter = std::make_unique<SavefileFilter>();
     struct stat file {};
@@ -267,10 +284,48 @@ Handle* open(const char* source, int snapshot_length, int flags, int /*read_time
   return reinterpret_cast<Handle*>(p.release());
 }
 
+namespace {
+
+// In a forked child, for a handle the parent opened: points the handle at a
+// descriptor of no consequence, so that nothing done to it here (a teardown
+// taking the ring off the socket, a stream seeking back to what it has read)
+// reaches what the parent still uses. Buffered savefile data is dropped
+// first, so even a stream left as it is has nothing to seek back over. False
+// when no such descriptor can be had.
+bool point_at_nothing(pcap_t* p) {
+  FILE* file = pcap_file(p);
+  if (file != nullptr) __fpurge(file);
+  const int shared = file != nullptr ? fileno(file) : pcap_fileno(p);
+  const int nothing = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (nothing < 0) return false;
+  const bool pointed = shared < 0 || ::dup3(nothing, shared, O_CLOEXEC) == shared;
+  ::close(nothing);
+  return pointed;
+}
+
+}  // namespace
+
 void close(Handle* handle) {
   if (handle == nullptr) return;
-  open_handles().forget(as_pcap(handle));
-  pcap_close(as_pcap(handle));
+  pcap_t* p = as_pcap(handle);
+  {
+    OpenRecord record = open_handles().forget(p);
+    if (record.opened_in != getpid()) {
+      // The parent's reader thread does not exist here: its state is left,
+      // never stopped.
+      static_cast<void>(record.read_ahead.release());
+      // Rather than risk the parent's capture, the handle is left open: its
+      // memory is this process's own and ends with it.
+      if (!point_at_nothing(p)) return;
+    }
+  }  // the driver and any reader end before the handle they use
+  pcap_close(p);
+}
+
+void leave_inherited_handles() {
+  open_handles().for_each([](pcap_t* p, const OpenRecord& record) {
+    if (record.opened_in != getpid()) point_at_nothing(p);
+  });
 }
 
 bool is_open(Handle* handle) {

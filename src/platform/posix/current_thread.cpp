@@ -1,6 +1,7 @@
 #include "current_thread.h"
 
 #include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -32,11 +33,19 @@ bool key_retired = false;            // guarded by key_mutex
 // eight bytes of the static TLS reserve rather than a look-up on each use.
 [[gnu::tls_model("initial-exec")]] thread_local ThreadState* own_state = nullptr;
 
+// Threads running on_thread_exit. The C library may have taken the key's
+// destructor just before the unload deleted the key, and such a thread may
+// still be waiting for the registry's lock: the unload waits for it to be
+// done before the code goes away.
+std::atomic<int> exits_under_way{0};
+
 void on_thread_exit(void* state) {
+  exits_under_way.fetch_add(1);
   // Whatever this thread still calls during its remaining exit work
   // registers it anew rather than using the state it gives back here.
   own_state = nullptr;
   registry.end_thread(static_cast<ThreadState*>(state));
+  exits_under_way.fetch_sub(1);
 }
 
 // Out of line: the look-up above it is the common case.
@@ -70,6 +79,7 @@ ThreadState* acquire_current_thread_state() {
 }
 
 void forget_parent_threads_after_fork() {
+  count_fork();
   new (&key_mutex) std::mutex;
   registry.forget_after_fork();
   own_state = nullptr;
@@ -84,6 +94,10 @@ void release_thread_states() {
     key_ready.store(false, std::memory_order_release);
   }
   registry.close();
+  // A thread that ended just before the key went may still be on its way
+  // through on_thread_exit; threads that end from now on find the key
+  // deleted and do not call it.
+  while (exits_under_way.load() != 0) sched_yield();
 }
 
 }  // namespace pkdv::sys

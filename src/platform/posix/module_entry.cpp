@@ -5,6 +5,7 @@
 // need not know which of the two it is.
 #include <pthread.h>
 
+#include "capture_libpcap.h"
 #include "current_thread.h"
 #include "module/module.h"
 
@@ -27,6 +28,8 @@ __attribute__((destructor)) void on_library_unload() {
   // The poller is still alive here (exit() does not end threads), so the
   // module stops it.
   pkdv::module::unload(false);
+  // With the poller stopped, nothing reads the handles any more.
+  pkdv::capture::leave_inherited_handles();
   // Last: once the key is deleted, threads that end later no longer call
   // into this library, whose code may be gone by then.
   pkdv::sys::release_thread_states();

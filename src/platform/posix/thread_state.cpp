@@ -5,6 +5,18 @@
 
 namespace pkdv::sys {
 
+namespace {
+std::uint32_t fork_count = 0;
+}  // namespace
+
+std::uint32_t forks_seen() {
+  return fork_count;
+}
+
+void count_fork() {
+  ++fork_count;
+}
+
 void retain(ThreadState* state) {
   state->references.fetch_add(1, std::memory_order_relaxed);
 }
@@ -67,6 +79,7 @@ bool sleep_for_calls(ThreadState* state, std::unique_lock<std::mutex>& lock,
 }  // namespace
 
 std::uint32_t wait_running_calls(ThreadState* state, std::uint32_t milliseconds) {
+  const std::uint32_t forks_before = forks_seen();
   std::unique_lock lock(state->mutex);
   if (state->calls.empty() && (milliseconds == 0 || !sleep_for_calls(state, lock, milliseconds))) {
     return 0;
@@ -79,6 +92,10 @@ std::uint32_t wait_running_calls(ThreadState* state, std::uint32_t milliseconds)
     // those still run in this wait.
     lock.unlock();
     call.routine(call.parameter);
+    // A call that forked comes back, in the child, to the parent's copy of
+    // this queue: its lock may be held by a thread the child does not have,
+    // and its calls are the parent's. The wait ends here.
+    if (forks_seen() != forks_before) return kWaitIoCompletion;
     if (state->queued.load(std::memory_order_acquire) == 0) return kWaitIoCompletion;
     lock.lock();
     if (state->calls.empty()) return kWaitIoCompletion;

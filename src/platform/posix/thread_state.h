@@ -51,6 +51,11 @@ bool queue_call(ThreadState* state, ApcRoutine routine, std::uintptr_t parameter
 void mark_ended(ThreadState* state);
 bool has_ended(ThreadState* state);
 
+// Forks seen by this process's line: count_fork is called in each forked
+// child before it has a second thread.
+std::uint32_t forks_seen();
+void count_fork();
+
 // The alertable wait on `state`'s queue, run by its own thread: see
 // sys::wait_alertable.
 std::uint32_t wait_running_calls(ThreadState* state, std::uint32_t milliseconds);
