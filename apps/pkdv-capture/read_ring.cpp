@@ -106,7 +106,8 @@ void ReadRing::complete(Slot& slot, uint32_t status) {
   if (took_all && !counted_this_wait_) {
     counted_this_wait_ = true;
     ++ran_out_;
-    add_reads();
+    // A savefile waits for the reads; an adapter's frames would be dropped.
+    if (!settings_.savefile) add_reads();
   }
   post(slot);
 }

@@ -24,11 +24,8 @@ namespace pkdv::engine {
 
 namespace {
 
-// A routine that forks returns, in the child, to the rest of the parent's
-// reads: none of them is the child's to hand back.
-void hand_back(const ReadRequest* chain, const EngineEntry& inside) {
-  for (const ReadRequest* request = chain; request && !inside.forked_since();
-       request = request->next) {
+void hand_back(const ReadRequest* chain) {
+  for (const ReadRequest* request = chain; request; request = request->next) {
     if (request->tag != kReceiveTag) continue;
     Trace("APC Process packet %p\n", static_cast<const void*>(request));
     const std::uint32_t status = request->buffer->status;
@@ -48,11 +45,12 @@ void free_chain(ReadRequest* chain) {
 // queue another, or ends the record when nothing is left in it.
 void settle(ThreadTable::iterator entry) {
   ThreadRecord* record = entry->second;
+  record->handing_back = false;
   if (record->pending.present || record->completed.present) {
     sys::event_set(record->token);
-    // Reads finished while the routines ran wait for the poller's next
-    // pass: a sleeping poller makes it now.
-    if (record->completed.present) wake_poller();
+    // Reads posted or finished while the routines ran wait for the poller's
+    // next pass: a sleeping poller makes it now.
+    if (record->pending.count != 0 || record->completed.present) wake_poller();
   } else {
     destroy_record(entry);
   }
@@ -82,10 +80,7 @@ void PKDV_CALLBACK APCProc(std::uintptr_t) {
     NamedLock record_guard(&record->lock, "APCProc");
     chain = record->completed.detach_all();
   }
-  hand_back(chain, inside);
-  // In a forked child the chain and the record are the parent's, left
-  // unused like the rest of its state.
-  if (inside.forked_since()) return;
+  hand_back(chain);
   NamedLock table_guard(&state().globalLock, "APCProc");
   free_chain(chain);
   // The record this delivery was made for may have been destroyed by a

@@ -45,6 +45,9 @@ struct WaitPlan {
   bool ready_now = false;     // a source has frames whatever it is waited on
   bool cannot_tell = false;   // a source gives no readiness
   bool moved_frames = false;  // the pass gave reads their results
+  // A thread is handing reads back, and posts its next ones from the
+  // routines without waking the poller.
+  bool reposts_coming = false;
   std::uint32_t* back_off;    // the poller's, kept from pass to pass
   std::uint32_t sleep = 0;    // decided at the end of the pass
 
@@ -67,9 +70,13 @@ struct WaitPlan {
   // Not at all while a source has frames, or after a pass that moved frames
   // where a source cannot tell; after empty passes over such sources a
   // little longer each time; otherwise until a source is ready or a client
-  // wakes the poller, at most the longest sleep.
+  // wakes the poller, at most the longest sleep. While a thread hands reads
+  // back after a pass that moved frames, the reads it reposts are collected
+  // for a short while: they are served as the routines go on, in batches,
+  // rather than one wake-up each or all after the hand-back.
   std::uint32_t choose_sleep() {
     if (ready_now) return 0;
+    if (reposts_coming && moved_frames) return kShortestBackOffMs;
     if (!cannot_tell) return kLongestSleepMs;
     if (moved_frames) {
       *back_off = kShortestBackOffMs;
@@ -120,6 +127,7 @@ void run_pass(WaitPlan* plan) {
     const bool moved = serve_record(record);
     if (!plan) continue;
     plan->moved_frames |= moved;
+    plan->reposts_coming |= record->handing_back;
     if (ReadRequest* first = record->pending.head)
       plan->add(pkdv::capture_handle(first->adapter));
   }
@@ -235,7 +243,11 @@ void move_to_completed(ThreadRecord* record, ReadRequest* request) {
 void offer_delivery(ThreadRecord* record) {
   if (!record->completed.present) return;
   if (!sys::event_try_take(record->token)) return;  // a delivery is already on its way
-  if (!sys::thread_queue_apc(record->thread, APCProc, 0)) sys::event_set(record->token);
+  if (sys::thread_queue_apc(record->thread, APCProc, 0)) {
+    record->handing_back = true;
+  } else {
+    sys::event_set(record->token);
+  }
 }
 
 }  // namespace pkdv::engine

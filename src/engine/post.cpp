@@ -81,6 +81,6 @@ extern "C" uint32_t PKDV_CALL PKDV_PacketReadEx(AdapterHandle adapter, PacketBuf
   request->context = context;
   request->routine = routine;
   record->pending.append(request);
-  wake_poller();
+  if (!record->handing_back) wake_poller();
   return 1;
 }

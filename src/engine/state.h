@@ -55,6 +55,10 @@ struct ThreadRecord {
   sys::CriticalSection lock;  // guards `completed`
   // Auto-reset, signalled while no hand-back is outstanding for the thread.
   sys::EventHandle token = nullptr;
+  // A hand-back has been queued and has not settled (under globalLock): reads
+  // the thread posts meanwhile, mostly from its routines, need not wake the
+  // poller one by one, since the hand-back's end does.
+  bool handing_back = false;
   RequestQueue pending;    // reads waiting for a frame (under globalLock)
   RequestQueue completed;  // reads with a result, waiting to be handed back
   // The thread itself, held from the record's creation: it is where
@@ -150,15 +154,9 @@ class EngineEntry {
  private:
   bool admitted_;
 };
-  // The process forked while this entry was open, and this is the child
-  // (the entry's thread forked from a completion routine): what the entry's
-  // thread was doing belongs to the parent, whose state the child has left.
-  bool forked_since() const;
 
 // --- Allocations. ---
 // The engine's allocations, in one place so that test builds can make the
-  // The number of forks this process's line had seen at the entry.
-  unsigned forks_at_entry_;
 // Nth one fail and check that nothing is written through a missing object
 // (tests/hooks/test_hooks.h). Requests are kept for reuse when their reads are over, so that a
 // client that posts its next read from a completion routine costs no heap traffic. Both: the caller
