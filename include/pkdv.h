@@ -25,7 +25,9 @@
  * the poller cannot finish its pass within 5 s (a capture call that blocks),
  * dlclose cancels it where it blocks and leaves the library's state
  * allocated; a poller spinning in the capture library without blocking would
- * stay in code that is then unmapped.
+ * stay in code that is then unmapped. Unloading frees everything loading and
+ * opening allocated once the client has closed its adapters, and threads
+ * that used the library may end while it is unloaded.
  *
  * POSIX process events:
  *  - exit() unloads the library while the client's threads still run. A
@@ -37,7 +39,13 @@
  *    reads (pending or waiting to be handed back: no routine of them runs in
  *    the child). Adapters stay open in the child and may be read there; the
  *    child starts its own poller with its first post, may exit at once, and
- *    restarts enumeration with a first call. The parent is not affected.
+ *    restarts enumeration with a first call. The parent is not affected by
+ *    the child's exit or by its closing an inherited adapter (the parent's
+ *    position in a savefile stays where it was); reading an inherited
+ *    adapter in the child takes frames from the source the two share. A fork
+ *    from inside a completion routine is allowed: in the child the routine
+ *    returns into the library, no further routine of that hand-back runs,
+ *    and the alertable wait returns.
  *
  * Calling conventions: every PKDV_ function is cdecl (the caller removes the
  * arguments). Completion routines are called with the platform's standard
