@@ -136,7 +136,8 @@ int run_capture(const Options& options) {
   const std::string path = live ? "" : source.substr(sizeof kFileSourcePrefix - 1);
   // A savefile is opened once here: its handle gives the link type, compiles the filter as
   // for that file, and tells at the end whether the file was whole. A stream (standard
-  // input, a FIFO) can be read only once, so the library gets its frames through that handle.
+  // input, a FIFO) can be read only once, so the library gets its frames through that handle,
+  // once the filter is in place.
   if (!live && options.direction != Direction::kInOut)
     throw AdapterError("-Q applies to adapters: a savefile holds no direction");
   std::optional<std::string> expression = options.filter;
@@ -147,22 +148,22 @@ int run_capture(const Options& options) {
   if (!live && (path == "-" || (std::filesystem::exists(path, ignored) &&
                                 !std::filesystem::is_regular_file(path, ignored) &&
                                 !std::filesystem::is_directory(path, ignored)))) {
-    savefile_frames.emplace(path);
-    stream.emplace(*savefile_frames);
+    stream.emplace(path);
     source = kFileSourcePrefix + stream->path();
   }
   OpenAdapter adapter(source);
   if (stream) stream->opened();
-  if (!live && !savefile_frames) savefile_frames.emplace(path);
-  const int link_type =
-      live ? source_link_type(adapter.handle(), source) : savefile_frames->link_type();
+  if (!live && !stream) savefile_frames.emplace(path);
+  SavefileFrames* file = stream ? &stream->frames() : savefile_frames ? &*savefile_frames : nullptr;
+  const int link_type = live ? source_link_type(adapter.handle(), source) : file->link_type();
   if (live) expression = with_direction(expression, options.direction, adapter.handle(), link_type);
   if (expression && !expression->empty()) {
     std::vector<uint8_t> filter = live ? compiled_filter(*expression, link_type, source)
-                                       : compiled_filter(*expression, *savefile_frames);
+                                       : compiled_filter(*expression, *file);
     if (!PKDV_SetBPFProgram(adapter.handle(), filter.data(), static_cast<uint32_t>(filter.size())))
       throw AdapterError("the adapter refused the filter '" + *expression + "'");
   }
+  if (stream) stream->start();
   // Linux's "any" has no promiscuous mode of its own to switch; tcpdump stays silent there.
   std::optional<PromiscuousMode> promiscuous;
   if (live && options.promiscuous && !is_any_adapter(source))
@@ -270,7 +271,7 @@ int run_capture(const Options& options) {
       damage = stream->finish();
     } else {
       try {
-        while (savefile_frames->next()) {
+        while (file->next()) {
         }
       } catch (const SavefileDamage& error) {
         damage = error.what();

@@ -108,18 +108,24 @@ class SavefileFrames {
 };
 
 // The library opens savefiles by name and reads them itself, which a stream (standard input,
-// a FIFO) does not allow twice: the frames still to come in `frames` are passed on, as they
-// arrive, through a pipe the library opens by name. Not supported on Windows (throws
-// PcapToolError saying so).
+// a FIFO) does not allow twice: the stream is opened here, and once started its frames are
+// passed on, as they arrive, through a pipe the library opens by name. Not supported on
+// Windows (throws PcapToolError saying so before reading anything).
 class SavefileStream {
  public:
-  explicit SavefileStream(SavefileFrames& frames);
+  // Opens `path` ("-": standard input) and writes the savefile header into the pipe. Throws
+  // PcapToolError.
+  explicit SavefileStream(const std::string& path);
   ~SavefileStream();
   SavefileStream(const SavefileStream&) = delete;
   SavefileStream& operator=(const SavefileStream&) = delete;
 
+  // The stream's own handle: link type and filters, before start().
+  SavefileFrames& frames();
   // The name the library opens.
   std::string path() const;
+  // Starts passing the frames on, once the library's filter is in place.
+  void start();
   // Once the library has it open: drops our own copy of the reading end, so that a reader
   // stopping early (-c) ends the relay.
   void opened();

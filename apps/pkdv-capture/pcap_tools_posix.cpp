@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 #include "pcap_tools.h"
 
@@ -181,35 +182,52 @@ std::optional<SavedFrame> SavefileFrames::next() {
 }
 
 struct SavefileStream::State {
-  explicit State(SavefileFrames& source) : frames(source) {}
-  SavefileFrames& frames;
+  // What the relay thread shares: it may outlive the object (see the destructor).
+  struct Input {
+    explicit Input(const std::string& path) : frames(path) {}
+    SavefileFrames frames;
+    std::optional<std::string> damage;
+  };
+  explicit State(const std::string& path) : input(std::make_shared<Input>(path)) {}
+  std::shared_ptr<Input> input;
   int reading_end = -1;
+  pcap_dumper_t* dumper = nullptr;  // until the relay takes it
   std::thread relay;
-  std::optional<std::string> damage;
 };
 
-SavefileStream::SavefileStream(SavefileFrames& frames)
-    : state_(std::make_unique<State>(frames)) {
+SavefileStream::SavefileStream(const std::string& path) : state_(std::make_unique<State>(path)) {
   int ends[2];
   if (pipe(ends) != 0) throw PcapToolError(std::string("cannot make a pipe: ") + strerror(errno));
-  state_->reading_end = ends[0];
   FILE* writing = fdopen(ends[1], "wb");
-  pcap_dumper_t* dumper =
-      writing ? pcap_dump_fopen(frames.state_->handle, writing) : nullptr;
-  if (!dumper) {
-    if (writing) std::fclose(writing);
-    else close(ends[1]);
+  // The header fits in the pipe: the library's open reads it before the relay starts.
+  state_->dumper = writing ? pcap_dump_fopen(state_->input->frames.state_->handle, writing) : nullptr;
+  if (!state_->dumper || pcap_dump_flush(state_->dumper) != 0) {
+    if (state_->dumper)
+      pcap_dump_close(state_->dumper);
+    else if (writing)
+      std::fclose(writing);
+    else
+      close(ends[1]);
     close(ends[0]);
     throw PcapToolError("cannot pass the savefile on to the library");
   }
-  state_->relay = std::thread([state = state_.get(), dumper] {
+  state_->reading_end = ends[0];
+}
+
+SavefileFrames& SavefileStream::frames() {
+  return state_->input->frames;
+}
+
+void SavefileStream::start() {
+  pcap_dumper_t* dumper = std::exchange(state_->dumper, nullptr);
+  state_->relay = std::thread([input = state_->input, dumper] {
     // A reader gone early makes the write fail here rather than end the process.
     sigset_t pipe_signal;
     sigemptyset(&pipe_signal);
     sigaddset(&pipe_signal, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
     try {
-      while (std::optional<SavedFrame> frame = state->frames.next()) {
+      while (std::optional<SavedFrame> frame = input->frames.next()) {
         pcap_pkthdr header{};
         header.ts.tv_sec = static_cast<time_t>(frame->timestamp / 10'000'000);
         header.ts.tv_usec = static_cast<suseconds_t>(frame->timestamp % 10'000'000 / 10);
@@ -219,15 +237,18 @@ SavefileStream::SavefileStream(SavefileFrames& frames)
         if (pcap_dump_flush(dumper) != 0) break;  // the library stopped reading
       }
     } catch (const SavefileDamage& damage) {
-      state->damage = damage.what();
+      input->damage = damage.what();
     }
     pcap_dump_close(dumper);
   });
 }
 
+// A relay still running waits for input the capture no longer wants (-c, Ctrl-C): it ends at
+// its next write, which fails, or with the process, rather than holding the program open.
 SavefileStream::~SavefileStream() {
   opened();
-  if (state_->relay.joinable()) state_->relay.join();
+  if (state_->relay.joinable()) state_->relay.detach();
+  if (state_->dumper) pcap_dump_close(state_->dumper);
 }
 
 std::string SavefileStream::path() const {
@@ -242,7 +263,7 @@ void SavefileStream::opened() {
 std::optional<std::string> SavefileStream::finish() {
   opened();
   if (state_->relay.joinable()) state_->relay.join();
-  return state_->damage;
+  return state_->input->damage;
 }
 
 }  // namespace pkdv_capture

@@ -367,15 +367,21 @@ std::optional<SavedFrame> SavefileFrames::next() {
 
 struct SavefileStream::State {};
 
-SavefileStream::SavefileStream(SavefileFrames&) {
+SavefileStream::SavefileStream(const std::string&) {
   throw PcapToolError("reading a savefile from standard input or a pipe is not supported on Windows");
 }
 
 SavefileStream::~SavefileStream() = default;
 
+SavefileFrames& SavefileStream::frames() {
+  throw PcapToolError("no savefile stream on Windows");
+}
+
 std::string SavefileStream::path() const {
   return {};
 }
+
+void SavefileStream::start() {}
 
 void SavefileStream::opened() {}
 

@@ -58,6 +58,7 @@ expect 1 "bad filter 'ether host nonsense': |cannot (open|read) savefile" "$@" -
 expect 1 "cannot read filter file $work/missing.bpf" "$@" -r "$work/empty.pcap" -F "$work/missing.bpf"
 expect 1 "-Q applies to adapters" "$@" -r "$work/empty.pcap" -Q in
 expect 1 "cannot open savefile $work: is a directory|cannot (open|read) savefile $work" "$@" -r "$work"
+expect 1 "cannot read savefile -: |not supported on Windows" "$@" -r -
 expect 2 "-Q needs in, out or inout, not 'sideways'" "$@" -Q sideways
 expect 2 "--print goes with -w" "$@" --print
 expect 1 "cannot read savefile $work/missing.pcap" "$@" --send "$work/missing.pcap" -i pkdv-no-such-adapter

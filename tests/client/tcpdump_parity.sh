@@ -28,7 +28,10 @@ mkfifo "$work/fifo"
 cat "$work/loop.pcap" >"$work/fifo" &
 fifo=$(count -r "$work/fifo" tcp)
 chained=$("$program" -r "$work/loop.pcap" -w - 2>/dev/null | "$program" -r - -c 3 2>/dev/null | wc -l)
-[[ $fifo == 15 && $chained == 3 ]] && pass "a FIFO and -w - | -r -" || fail "FIFO $fifo lines, pipe $chained"
+# -c ends the run though the input stays open, as tcpdump's does.
+held=$( (cat "$work/loop.pcap"; sleep 6) | { timeout 4 "$program" -r - -c 3 >/dev/null 2>&1; echo $?; })
+[[ $fifo == 15 && $chained == 3 && $held == 0 ]] && pass "a FIFO, -w - | -r -, and -c on an open stdin" ||
+  fail "FIFO $fifo lines, pipe $chained, -c on an open stdin exit $held"
 
 "$program" -r "$work/loop.pcap" >/dev/full 2>"$work/err"
 status=$?
