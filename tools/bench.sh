@@ -36,7 +36,8 @@ tools/install-deps.sh
 build=build/bench
 mkdir -p "$build"
 cmake --preset linux -DPKDV_BUILD_BENCH=ON >/dev/null
-cmake --build --preset linux --target pkdv_bench_savefile pkdv_bench_engine pkdv_bench_library
+cmake --build --preset linux --target pkdv_bench_savefile pkdv_bench_engine pkdv_bench_library \
+  pkdv-capture
 
 as_root=()
 if [[ $(id -u) -ne 0 ]]; then
@@ -74,11 +75,13 @@ small_savefile=$(realpath "$build")/bench-$frames-64.pcap
 run "$bin/pkdv_bench_engine" --savefile "$small_savefile" --repeats "$repeats" --work-dir "$build" \
   --no-targets --json "$results/engine-64-byte-frames.json"
 
-# 2. Latency, with 1 and with 20 client threads.
+# 2. Latency, with 1 and with 20 client threads; and at the fixed pace of earlier releases.
 for threads in 1 20; do
   run "${netns[@]}" "$bin/pkdv_bench_library" latency --threads "$threads" \
     --frames "$latency_frames" --json "$results/latency-$threads.json"
 done
+run "${netns[@]}" env PKDV_PACING=fixed "$bin/pkdv_bench_library" latency --threads 1 \
+  --frames "$latency_frames" --json "$results/latency-1-fixed-pacing.json"
 
 # 3. Throughput at the pacing bound: a savefile per thread, then a flooded live adapter.
 run "$bin/pkdv_bench_library" throughput --threads 20 --reads 64 --source "file://$savefile" \
@@ -93,6 +96,24 @@ if [[ $mode == full ]]; then
       --json "$results/throughput-live-probe-$rate.json"
   done
 fi
+
+# 3b. The sample client beside tcpdump: a burst of 100,000 60-byte frames captured by both at
+# once (full mode), and a savefile copied with -r F -w OUT.
+capture=build/linux/apps/pkdv-capture/pkdv-capture
+if [[ $mode == full ]]; then
+  for round in 1 2 3; do run "${netns[@]}" bench/compare/burst.sh "$capture" 100000; done
+fi
+copy_seconds() {
+  local started=$EPOCHREALTIME
+  "$@" >/dev/null 2>&1
+  awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN {printf "%.3f", b - a}'
+}
+tcpdump_copy=$(copy_seconds tcpdump -r "$savefile" -w "$build/copy-tcpdump.pcap")
+pkdv_copy=$(copy_seconds "$capture" -q -r "$savefile" -w "$build/copy-pkdv.pcap")
+run echo "copy of $frames frames: tcpdump -r -w $tcpdump_copy s, pkdv-capture -q -r -w $pkdv_copy s"
+copy_met=MISSED
+awk -v p="$pkdv_copy" -v t="$tcpdump_copy" 'BEGIN {exit !(p <= 2 * t)}' && copy_met=met
+run echo "TARGET -r F -w OUT of $frames frames within 2x tcpdump's time: $copy_met"
 
 # 4. Idle cost: no reads, then 20 threads with a read pending on a quiet adapter.
 for threads in 0 20; do

@@ -14,7 +14,7 @@ declare -A lane_packages=(
   [linux-tsan]="${sample[*]} ${linux_tests[*]}"
   [win32]="cmake make googletest g++-mingw-w64-i686-posix binutils-mingw-w64-i686 iproute2 tcpreplay tshark python3"
   [win64]="cmake make googletest g++-mingw-w64-x86-64-posix wine64 iproute2 tcpreplay tshark python3"
-  [bench]="${sample[*]} ${linux_tests[*]} valgrind"
+  [bench]="${sample[*]} ${linux_tests[*]} valgrind tcpdump"
   [fuzz]="${sample[*]} clang libclang-rt-14-dev"
   [release]="${sample[*]} clang"
 )
