@@ -49,6 +49,7 @@ expect 2 "apply to --send only" "$@" --top-speed
 expect 1 "cannot open adapter 'pkdv-no-such-adapter': .*\\(error [1-9][0-9]*\\)" "$@" -i pkdv-no-such-adapter -c 1
 expect 1 "cannot open adapter 'pkdv-no-such-adapter': .*\\(error [1-9][0-9]*\\)" "$@" --info -i pkdv-no-such-adapter
 expect 1 "no adapter number 999" "$@" -i 999
+expect 1 "no adapter number 999" "$@" --info -i 999
 expect 1 "cannot open savefile $work/missing.pcap: .*\\(error [1-9][0-9]*\\)" "$@" -r "$work/missing.pcap"
 expect 1 "cannot open adapter 'rpcap://192.0.2.1/eth0': .*\\(error [1-9][0-9]*\\)" "$@" -i rpcap://192.0.2.1/eth0
 # A capture library without dead handles (Wine's) compiles only with an adapter open, and one
