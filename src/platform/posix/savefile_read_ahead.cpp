@@ -1,11 +1,14 @@
 #include "savefile_read_ahead.h"
 
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <stdio.h>
 #include <sys/eventfd.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -21,9 +24,20 @@ namespace {
 // enough that a savefile of large frames does not fill the memory.
 constexpr std::size_t kMostQueuedFrames = 1024;
 constexpr std::size_t kMostQueuedBytes = 8 << 20;
-// A reader is cancelled where it waits for its writer, which takes effect at
-// once; the bound only guards against a thread that cannot be reached.
+// A reader waiting between records ends at once when asked to; one inside a
+// record is given this long, then cancelled where it waits, which acts at
+// once; the last bound only guards against a thread that cannot be reached.
+constexpr int kStopBoundMs = 100;
 constexpr int kJoinBoundSeconds = 2;
+
+bool joined_within(pthread_t thread, int milliseconds) {
+  timespec deadline{};
+  clock_gettime(CLOCK_REALTIME, &deadline);
+  const long nanoseconds = deadline.tv_nsec + (milliseconds % 1000) * 1'000'000L;
+  deadline.tv_sec += milliseconds / 1000 + nanoseconds / 1'000'000'000L;
+  deadline.tv_nsec = nanoseconds % 1'000'000'000L;
+  return pthread_timedjoin_np(thread, nullptr, &deadline) == 0;
+}
 
 struct Frame {
   pcap_pkthdr header{};
@@ -36,6 +50,7 @@ struct SavefileReadAhead::Shared {
   pcap_t* p = nullptr;
   pthread_t thread{};
   int ready_fd = -1;
+  int stop_fd = -1;  // readable once the reader is to stop
   std::mutex mutex;
   std::condition_variable room;
   // Guarded by mutex.
@@ -58,8 +73,22 @@ struct SavefileReadAhead::Shared {
     return frames.size() < kMostQueuedFrames && queued_bytes < kMostQueuedBytes;
   }
 
-  // The reader: waits for its writer only with cancellation on, and holds
-  // no lock then, so that stopping it can cancel it where it waits.
+  // Waits until the file has bytes to read, or a stop. Bytes already in the
+  // stream's buffer count (glibc's buffer pointers): the descriptor may have
+  // nothing left while whole records wait there. False on a stop.
+  bool wait_for_writer() {
+    FILE* stream = pcap_file(p);
+    if (stream->_IO_read_ptr < stream->_IO_read_end) return true;
+    pollfd polled[2] = {{fileno(stream), POLLIN, 0}, {stop_fd, POLLIN, 0}};
+    while (::poll(polled, 2, -1) < 0) {
+      if (errno != EINTR) return true;  // the read then reports the failure
+    }
+    return polled[1].revents == 0;
+  }
+
+  // The reader: waits for its writer in poll(), where a stop reaches it. A
+  // writer that pauses in the middle of a record leaves it in the read, with
+  // cancellation on and no lock held, so that stopping it can cancel it there.
   void read_all() {
     pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
     for (;;) {
@@ -68,6 +97,7 @@ struct SavefileReadAhead::Shared {
         room.wait(lock, [this] { return stop || has_room(); });
         if (stop) return;
       }
+      if (!wait_for_writer()) return;
       pcap_pkthdr* header = nullptr;
       const u_char* bytes = nullptr;
       pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, nullptr);
@@ -101,9 +131,11 @@ std::unique_ptr<SavefileReadAhead> SavefileReadAhead::start(pcap_t* p) {
   if (!shared) return nullptr;
   shared->p = p;
   shared->ready_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  shared->stop_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   std::unique_ptr<SavefileReadAhead> read_ahead(new (std::nothrow) SavefileReadAhead(shared));
-  if (!read_ahead || shared->ready_fd < 0) {
-    if (shared->ready_fd >= 0) ::close(shared->ready_fd);
+  if (!read_ahead || shared->ready_fd < 0 || shared->stop_fd < 0) {
+    for (int fd : {shared->ready_fd, shared->stop_fd})
+      if (fd >= 0) ::close(fd);
     if (read_ahead) read_ahead->shared_ = nullptr;
     delete shared;
     return nullptr;
@@ -116,6 +148,7 @@ std::unique_ptr<SavefileReadAhead> SavefileReadAhead::start(pcap_t* p) {
   pthread_sigmask(SIG_SETMASK, &callers, nullptr);
   if (!started) {
     ::close(shared->ready_fd);
+    ::close(shared->stop_fd);
     read_ahead->shared_ = nullptr;
     delete shared;
     return nullptr;
@@ -132,16 +165,20 @@ SavefileReadAhead::~SavefileReadAhead() {
     shared_->stop = true;
   }
   shared_->room.notify_all();
-  pthread_cancel(shared_->thread);
-  timespec deadline{};
-  clock_gettime(CLOCK_REALTIME, &deadline);
-  deadline.tv_sec += kJoinBoundSeconds;
-  if (pthread_timedjoin_np(shared_->thread, nullptr, &deadline) != 0) {
-    // Still running somewhere we cannot stop it: its state must stay.
-    pthread_detach(shared_->thread);
-    return;
+  const std::uint64_t one = 1;
+  static_cast<void>(::write(shared_->stop_fd, &one, sizeof one));
+  if (!joined_within(shared_->thread, kStopBoundMs)) {
+    // In the middle of a record whose rest does not come: cancelled in its
+    // read, which acts at once.
+    pthread_cancel(shared_->thread);
+    if (!joined_within(shared_->thread, kJoinBoundSeconds * 1000)) {
+      // Still running somewhere we cannot stop it: its state must stay.
+      pthread_detach(shared_->thread);
+      return;
+    }
   }
   ::close(shared_->ready_fd);
+  ::close(shared_->stop_fd);
   delete shared_;
 }
 
