@@ -170,12 +170,14 @@ else
   fail "1,000 frames/s (exit $client_status)"
   tr -d '\r' <"$work/fast.out"
 fi
-client -i "$adapter" --reads 2 -c 100 -q >"$work/starved.out" 2>&1 &
+$wine || client -i "$adapter" --reads 2 -c 100 -q >"$work/starved.out" 2>&1 &
 client_pid=$!
-wait_for_capturers pkdv0 0 1 && replay --pps=1000
+$wine || { wait_for_capturers pkdv0 0 1 && replay --pps=1000; }
 wait "$client_pid"
-if grep -q "^100 packets captured" "$work/starved.out" &&
-  { $wine || grep -q "^0 packets dropped by kernel" "$work/starved.out"; }; then
+if $wine; then
+  echo "skipped under Wine: 1,000 frames/s from two reads"
+elif grep -q "^100 packets captured" "$work/starved.out" &&
+  grep -q "^0 packets dropped by kernel" "$work/starved.out"; then
   pass "--reads 2 at 1,000 frames/s: every frame ($(grep -o "ran out [0-9]* times" "$work/starved.out" || echo "reads never ran out"))"
 else
   fail "--reads 2 at 1,000 frames/s: frames lost"
