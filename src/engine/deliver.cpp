@@ -24,8 +24,11 @@ namespace pkdv::engine {
 
 namespace {
 
-void hand_back(const ReadRequest* chain) {
-  for (const ReadRequest* request = chain; request; request = request->next) {
+// A routine that forks returns, in the child, to the rest of the parent's
+// reads: none of them is the child's to hand back.
+void hand_back(const ReadRequest* chain, const EngineEntry& inside) {
+  for (const ReadRequest* request = chain; request && !inside.forked_since();
+       request = request->next) {
     if (request->tag != kReceiveTag) continue;
     Trace("APC Process packet %p\n", static_cast<const void*>(request));
     const std::uint32_t status = request->buffer->status;
@@ -80,7 +83,10 @@ void PKDV_CALLBACK APCProc(std::uintptr_t) {
     NamedLock record_guard(&record->lock, "APCProc");
     chain = record->completed.detach_all();
   }
-  hand_back(chain);
+  hand_back(chain, inside);
+  // In a forked child the chain and the record are the parent's, left
+  // unused like the rest of its state.
+  if (inside.forked_since()) return;
   NamedLock table_guard(&state().globalLock, "APCProc");
   free_chain(chain);
   // The record this delivery was made for may have been destroyed by a

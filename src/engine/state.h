@@ -150,9 +150,15 @@ class EngineEntry {
   EngineEntry& operator=(const EngineEntry&) = delete;
 
   bool admitted() const { return admitted_; }
+  // The process forked while this entry was open, and this is the child
+  // (the entry's thread forked from a completion routine): what the entry's
+  // thread was doing belongs to the parent, whose state the child has left.
+  bool forked_since() const;
 
  private:
   bool admitted_;
+  // The number of forks this process's line had seen at the entry.
+  unsigned forks_at_entry_;
 };
 
 // --- Allocations. ---
