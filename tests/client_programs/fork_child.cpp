@@ -130,7 +130,7 @@ void fork_inside_routine() {
   const AdapterHandle file = open_busy_adapter();
   std::vector<Slot> reads(kReads);
   parent_pid = getpid();
-  for (int round = 0; round < 20; ++round) {
+  for (int round = 0; round < 8; ++round) {
     handed_back = 0;
     exit_inside_routine = round % 2 == 1;
     for (auto& slot : reads)
@@ -148,7 +148,7 @@ void fork_inside_routine() {
     check(status == 0, "a child forked inside a routine failed");
   }
   PKDV_CloseAdapter(file);
-  std::puts("20 children forked inside a routine ended cleanly");
+  std::puts("8 children forked inside a routine ended cleanly");
   std::fflush(stdout);
 }
 
