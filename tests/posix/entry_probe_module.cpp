@@ -1,5 +1,6 @@
 // A shared object made of the real POSIX entry point and platform services
-// with a stand-in module, for the load/unload test.
+// with a stand-in module and no capture unit, for the load/unload test.
+#include "capture_libpcap.h"
 #include "module/module.h"
 
 namespace {
@@ -15,6 +16,10 @@ void unload(bool) {
 }
 void forget_parent_after_fork() {}
 }  // namespace pkdv::module
+
+namespace pkdv::capture {
+void leave_inherited_handles() {}
+}  // namespace pkdv::capture
 
 extern "C" bool probe_loaded() {
   return loaded;
