@@ -6,7 +6,6 @@
 #include <cstring>
 #include <mutex>
 #include <new>
-#include <type_traits>
 
 #include "adapter/capture_error_text.h"
 #include "module/trace.h"
@@ -27,12 +26,12 @@ constexpr std::uint32_t kNothingToReport = ERROR_NOT_SUPPORTED;
 const char* const DisabledAdapterTable[] = {"MS Tunnel Interface Driver", nullptr};
 
 // The list and the cursor are module-wide: two threads enumerating at once
-// take turns, so that neither frees the list under the other. The lock has
-// no destructor to run, so a client thread still enumerating while the
-// process exits finds it intact; nor is it allocated, so unloading leaves
-// nothing of it behind.
-std::mutex enumeration_lock;
-static_assert(std::is_trivially_destructible_v<std::mutex>);
+// take turns, so that neither frees the list under the other. The lock is
+// built in static storage and never destroyed, so a client thread still
+// enumerating while the process exits finds it intact; nor is it allocated,
+// so unloading leaves nothing of it behind.
+alignas(std::mutex) unsigned char enumeration_lock_storage[sizeof(std::mutex)];
+std::mutex& enumeration_lock = *new (enumeration_lock_storage) std::mutex;
 capture::Device* adapter_list = nullptr;
 // The element last examined: the one last reported, or a hidden one at the
 // end of the list.
