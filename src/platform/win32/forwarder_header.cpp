@@ -11,11 +11,6 @@ namespace {
 constexpr std::uint32_t kLargestFrame = 262144;
 constexpr std::int32_t kMicrosecondsPerSecond = 1000000;
 
-bool consistent(const pcap_pkthdr& h) {
-  return h.caplen > 0 && h.caplen <= h.len && h.len <= kLargestFrame && h.ts.tv_usec >= 0 &&
-         h.ts.tv_usec < kMicrosecondsPerSecond;
-}
-
 }  // namespace
 
 bool may_shift_header(bool under_wine, const char* version) {
@@ -36,7 +31,7 @@ capture::FrameHeader read_forwarder_header(const pcap_pkthdr& h, std::int64_t po
   // The words after the captured length are whatever follows in the forwarder's memory
   // (measured: about 0x7FF2xxxx); a header whose last two words could be lengths is a genuine
   // one, however odd, and goes on to the reader unchanged.
-  const bool shifted = !consistent(h) && second_word != 0 && second_word <= kLargestFrame &&
+  const bool shifted = second_word != 0 && second_word <= kLargestFrame &&
                        h.caplen > kLargestFrame && h.len > kLargestFrame;
   if (!shifted) return capture::FrameHeader{h.ts.tv_sec, h.ts.tv_usec, h.caplen, h.len};
   return capture::FrameHeader{h.ts.tv_sec, microseconds_at_poll(h.ts.tv_sec, poll_time_us),

@@ -26,13 +26,12 @@ std::int32_t microseconds_at_poll(std::int32_t frame_seconds, std::int64_t poll_
 
 // The header as the capture unit reports it; `poll_time_us` is the clock at
 // the poll, in microseconds since 1970. A header is read as the shifted
-// layout only when it is inconsistent (consistent: captured length from 1 up
-// to the wire length, both within the largest frame libpcap captures,
-// microseconds below a second), its second word is a possible captured
-// length and its last two words cannot be lengths at all: then that length,
-// the wire length equal to it, and microseconds_at_poll. Any other header is
-// taken as it is, so a forwarder that fixes its layout is read unchanged and
-// a genuine but odd header is left to the reader.
+// layout only when its second word is a possible captured length (1 up to
+// the largest frame libpcap captures) and its last two words cannot be
+// lengths at all (both beyond it): then that length, the wire length equal to
+// it, and microseconds_at_poll. Any other header is taken as it is, so a
+// forwarder that fixes its layout is read unchanged and a genuine but odd
+// header is left to the reader.
 capture::FrameHeader read_forwarder_header(const pcap_pkthdr& header, std::int64_t poll_time_us);
 
 }  // namespace pkdv::wpcap
