@@ -3,6 +3,7 @@
 #include "adapter/enumeration.h"
 #include "engine/engine.h"
 #include "engine/state.h"
+#include "platform/capture.h"
 #include "platform/platform.h"
 
 namespace pkdv::module {
@@ -18,6 +19,9 @@ void unload(bool process_exiting) {
   // The poller walks the thread table and calls into the capture library: it
   // must be out of both before either goes away.
   const bool poller_stopped = engine::stop_poller(process_exiting);
+  // A savefile read ahead waits for its writer in a thread of ours, also
+  // when the client never closed it.
+  if (!process_exiting) capture::stop_background_reads();
   // Client threads may still be inside (on POSIX, exit() tears the library
   // down while they run): they go on with the state as it is, and whoever
   // comes later is turned back.

@@ -58,6 +58,11 @@ struct Readiness {
 };
 Readiness readiness(Handle* handle);
 
+// Unload: ends the threads the capture unit runs for handles still open
+// (savefiles that are no regular file are read ahead on their own, on
+// Linux), so that none runs on in code about to be unmapped.
+void stop_background_reads();
+
 // pcap_sendpacket: 0 on success; otherwise the last error says why where the
 // capture unit can tell (kErrorNotSupported on a savefile, kErrorBadLength for
 // a frame the adapter cannot carry, kErrorNotReady for an adapter that is

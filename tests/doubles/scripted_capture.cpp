@@ -193,6 +193,8 @@ Readiness readiness(Handle*) {
   return {};
 }
 
+void stop_background_reads() {}
+
 int send_frame(Handle* handle, const std::uint8_t* frame, int length) {
   auto& c = ScriptedCapture::get();
   std::lock_guard guard(c.mutex);

@@ -386,6 +386,10 @@ Readiness readiness(Handle* handle) {
   return {Readiness::Kind::kWaitable, fd};
 }
 
+void stop_background_reads() {
+  SavefileReadAhead::stop_all();
+}
+
 int send_frame(Handle* handle, const std::uint8_t* frame, int length) {
   pcap_t* p = as_pcap(handle);
   if (pcap_file(p) != nullptr) {

@@ -30,6 +30,10 @@ constexpr std::size_t kMostQueuedBytes = 8 << 20;
 constexpr int kStopBoundMs = 100;
 constexpr int kJoinBoundSeconds = 2;
 
+// Every read-ahead whose thread was started, for stop_all.
+std::mutex registry_mutex;
+SavefileReadAhead::Shared* alive = nullptr;
+
 bool joined_within(pthread_t thread, int milliseconds) {
   timespec deadline{};
   clock_gettime(CLOCK_REALTIME, &deadline);
@@ -58,6 +62,10 @@ struct SavefileReadAhead::Shared {
   std::size_t queued_bytes = 0;
   int end_result = 0;  // pcap_next_ex's last word on the file, once said
   bool stop = false;
+  // Under the registry's lock: the reader has ended and been joined; and the
+  // next read-ahead alive.
+  bool joined = false;
+  Shared* next_alive = nullptr;
   // The consumer's: the frame handed out last.
   Frame current;
 
@@ -119,6 +127,27 @@ struct SavefileReadAhead::Shared {
 
 namespace {
 
+// Ends the reader, if it still runs. False when it cannot be reached: its
+// state must then stay. The caller holds registry_mutex.
+bool stop_and_join(SavefileReadAhead::Shared* shared) {
+  if (shared->joined) return true;
+  {
+    std::lock_guard lock(shared->mutex);
+    shared->stop = true;
+  }
+  shared->room.notify_all();
+  const std::uint64_t one = 1;
+  static_cast<void>(::write(shared->stop_fd, &one, sizeof one));
+  if (!joined_within(shared->thread, kStopBoundMs)) {
+    // In the middle of a record whose rest does not come: cancelled in its
+    // read, which acts at once.
+    pthread_cancel(shared->thread);
+    if (!joined_within(shared->thread, kJoinBoundSeconds * 1000)) return false;
+  }
+  shared->joined = true;
+  return true;
+}
+
 void* run_reader(void* shared) {
   static_cast<SavefileReadAhead::Shared*>(shared)->read_all();
   return nullptr;
@@ -153,6 +182,9 @@ std::unique_ptr<SavefileReadAhead> SavefileReadAhead::start(pcap_t* p) {
     delete shared;
     return nullptr;
   }
+  std::lock_guard registry(registry_mutex);
+  shared->next_alive = alive;
+  alive = shared;
   return read_ahead;
 }
 
@@ -160,26 +192,26 @@ SavefileReadAhead::SavefileReadAhead(Shared* shared) : shared_(shared) {}
 
 SavefileReadAhead::~SavefileReadAhead() {
   if (!shared_) return;  // never started
-  {
-    std::lock_guard lock(shared_->mutex);
-    shared_->stop = true;
-  }
-  shared_->room.notify_all();
-  const std::uint64_t one = 1;
-  static_cast<void>(::write(shared_->stop_fd, &one, sizeof one));
-  if (!joined_within(shared_->thread, kStopBoundMs)) {
-    // In the middle of a record whose rest does not come: cancelled in its
-    // read, which acts at once.
-    pthread_cancel(shared_->thread);
-    if (!joined_within(shared_->thread, kJoinBoundSeconds * 1000)) {
-      // Still running somewhere we cannot stop it: its state must stay.
-      pthread_detach(shared_->thread);
-      return;
+  std::lock_guard registry(registry_mutex);
+  for (Shared** link = &alive; *link; link = &(*link)->next_alive) {
+    if (*link == shared_) {
+      *link = shared_->next_alive;
+      break;
     }
+  }
+  if (!stop_and_join(shared_)) {
+    // Still running somewhere we cannot stop it: its state must stay.
+    pthread_detach(shared_->thread);
+    return;
   }
   ::close(shared_->ready_fd);
   ::close(shared_->stop_fd);
   delete shared_;
+}
+
+void SavefileReadAhead::stop_all() {
+  std::lock_guard registry(registry_mutex);
+  for (Shared* shared = alive; shared; shared = shared->next_alive) stop_and_join(shared);
 }
 
 int SavefileReadAhead::next(pcap_pkthdr** header, const u_char** bytes) {

@@ -29,6 +29,10 @@ class SavefileReadAhead {
   // Readable while next() has something other than 0 to give.
   int ready_fd() const;
 
+  // Unload: stops the thread of every read-ahead still alive (their handles
+  // were not closed), so that none runs on in code about to be unmapped.
+  static void stop_all();
+
   struct Shared;
 
  private:

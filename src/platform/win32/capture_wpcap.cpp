@@ -151,6 +151,9 @@ Readiness readiness(Handle* handle) {
   return {};
 }
 
+// Every capture call is made by the poller itself: there is no thread to end.
+void stop_background_reads() {}
+
 int send_frame(Handle* handle, const std::uint8_t* frame, int length) {
   return wpcap::library()->sendpacket(native(handle), frame, length);
 }
