@@ -1,7 +1,8 @@
-// Unloading while the poller is stuck in a capture call that does not come
-// back (a savefile on a pipe with nothing to read): dlclose must return in
-// bounded time, and the process must survive the call coming back later,
-// when the library's code is no longer mapped.
+// Unloading while a thread of the library waits for a capture source that
+// gives nothing (a savefile on a pipe with nothing to read, which the library
+// reads ahead on a thread of its own): dlclose must return in bounded time,
+// and the process must survive the pipe's writer going on later, when the
+// library's code is no longer mapped.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -58,13 +59,13 @@ int main(int argc, char** argv) {
   check(adapter != PKDV_INVALID_ADAPTER, "the pipe does not open as a savefile");
   Slot slot;
   check(read(adapter, slot.buffer(), &slot.transferred, 0, nullptr) == 1, "post refused");
-  std::this_thread::sleep_for(300ms);  // the poller now waits for a frame
+  std::this_thread::sleep_for(300ms);  // the library now waits for a frame
 
   const auto start = Clock::now();
   dlclose(library);
   std::printf("dlclose took %ld ms\n", elapsed_ms(start));
-  // Had the poller been left waiting, this frame would send it back into
-  // code that is gone.
+  // Had the library's thread been left waiting, this frame would send it
+  // back into code that is gone.
   write_one_frame(fd);
   std::this_thread::sleep_for(500ms);
   close(fd);
