@@ -53,7 +53,7 @@ void settle(ThreadTable::iterator entry) {
     sys::event_set(record->token);
     // Reads posted or finished while the routines ran wait for the poller's
     // next pass: a sleeping poller makes it now.
-    if (record->pending.count != 0 || record->completed.present) wake_poller();
+    hand_back_settled(record);
   } else {
     destroy_record(entry);
   }

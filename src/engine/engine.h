@@ -9,6 +9,8 @@
 
 namespace pkdv::engine {
 
+struct ThreadRecord;
+
 // Builds the empty thread table and initialises globalLock (module load).
 void build_state();
 // Deletes globalLock; the table is empty by then (module unload).
@@ -37,6 +39,12 @@ bool poller_running();
 // Ends the poller's sleep, if it sleeps: a read was posted or reads were
 // handed back. No system call unless it sleeps. The caller holds globalLock.
 void wake_poller();
+// A hand-back has ended, its thread still inside the alertable wait that ran
+// it: wakes the poller for the reads posted or finished meanwhile, but has the
+// poller that wakes on work queue the next hand-back only a pass (1 ms) later,
+// so that the wait returns first (as clients that check a flag between waits
+// expect). The caller holds globalLock.
+void hand_back_settled(ThreadRecord* record);
 // Stops the poller thread, if there is one. False when it may still touch
 // the state (see sys::worker_stop): the state must then be left alone.
 bool stop_poller(bool process_exiting);

@@ -27,6 +27,14 @@ constexpr std::uint32_t kShortestBackOffMs = 1;
 // Number of the last frame captured by this module; only the poller touches it.
 std::uint64_t frame_counter = 0;
 
+// Under globalLock: passes begun; whether this pass may hold a hand-back back
+// for a thread whose last one has only just ended (the poller that wakes on
+// work, which may pass again within microseconds of a hand-back's end; passes
+// at the fixed pace are 100 ms apart), and whether it did.
+std::uint64_t passes = 0;
+bool defer_offers = false;
+bool offer_deferred = false;
+
 sys::Worker* poller_thread = nullptr;
 bool fixed_pacing = false;  // chosen when the poller starts
 
@@ -76,6 +84,7 @@ struct WaitPlan {
   // rather than one wake-up each or all after the hand-back.
   std::uint32_t choose_sleep() {
     if (ready_now) return 0;
+    if (offer_deferred) return kShortestBackOffMs;
     if (reposts_coming && moved_frames) return kShortestBackOffMs;
     if (!cannot_tell) return kLongestSleepMs;
     if (moved_frames) {
@@ -115,6 +124,9 @@ bool serve_record(ThreadRecord* record) {
 void run_pass(WaitPlan* plan) {
   EngineState& engine = state();
   sys::lock_enter(&engine.globalLock);
+  ++passes;
+  defer_offers = plan != nullptr;
+  offer_deferred = false;
   auto& table = engine.table;
   for (auto entry = table.begin(); entry != table.end();) entry = clear_if_thread_ended(entry);
   std::size_t visited = 0;
@@ -222,6 +234,11 @@ void wake_poller() {
   sys::worker_wake(poller_thread);
 }
 
+void hand_back_settled(ThreadRecord* record) {
+  record->offer_from_pass = passes + 2;
+  if (record->pending.count != 0 || record->completed.present) wake_poller();
+}
+
 void forget_poller_after_fork() {
   poller_thread = nullptr;
 }
@@ -242,6 +259,10 @@ void move_to_completed(ThreadRecord* record, ReadRequest* request) {
 
 void offer_delivery(ThreadRecord* record) {
   if (!record->completed.present) return;
+  if (defer_offers && passes < record->offer_from_pass) {
+    offer_deferred = true;
+    return;
+  }
   if (!sys::event_try_take(record->token)) return;  // a delivery is already on its way
   if (sys::thread_queue_apc(record->thread, APCProc, 0)) {
     record->handing_back = true;

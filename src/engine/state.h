@@ -59,6 +59,9 @@ struct ThreadRecord {
   // the thread posts meanwhile, mostly from its routines, need not wake the
   // poller one by one, since the hand-back's end does.
   bool handing_back = false;
+  // The first pass of the poller that may queue the thread's next hand-back
+  // (under globalLock; see hand_back_settled).
+  std::uint64_t offer_from_pass = 0;
   RequestQueue pending;    // reads waiting for a frame (under globalLock)
   RequestQueue completed;  // reads with a result, waiting to be handed back
   // The thread itself, held from the record's creation: it is where
