@@ -182,10 +182,11 @@ typedef struct PacketBuffer {
  *  520     name         library: the name to pass to PKDV_OpenAdapterA
  *
  * Both texts are cut to 259 characters and terminated. */
+#define PKDV_ADAPTER_TEXT_SIZE 260
 typedef struct AdapterRegistryInfo {
-  char description[260]; /* offset 0 */
-  char reserved[260];    /* offset 260 */
-  char name[260];        /* offset 520: pass this to PKDV_OpenAdapterA */
+  char description[PKDV_ADAPTER_TEXT_SIZE]; /* offset 0 */
+  char reserved[PKDV_ADAPTER_TEXT_SIZE];    /* offset 260 */
+  char name[PKDV_ADAPTER_TEXT_SIZE];        /* offset 520: pass this to PKDV_OpenAdapterA */
 } AdapterRegistryInfo;
 
 /* An NDIS OID query or set. The client owns the record and the information
@@ -267,8 +268,9 @@ typedef void(PKDV_CALLBACK* PKDV_COMPLETION_ROUTINE_95)(uintptr_t context);
  * The capture library explains itself in words; on Windows the code is read
  * from them and from the name itself (is the file there, is the adapter
  * listed), so a reason that neither tells gives 31.
- * Frames are captured with a snapshot length of 65536, not in promiscuous
- * mode. No routine is involved. */
+ * Frames are captured with a snapshot length of PKDV_SNAPSHOT_LENGTH (65536),
+ * not in promiscuous mode. No routine is involved. */
+#define PKDV_SNAPSHOT_LENGTH 65536u
 typedef AdapterHandle PKDV_CALL PKDV_OPEN_ADAPTER_A_FUNC(char* name);
 PKDV_OPEN_ADAPTER_A_FUNC PKDV_OpenAdapterA;
 
@@ -469,8 +471,10 @@ PKDV_GET_LAST_ERROR_FUNC PKDV_GetLastError;
  * `buffer` and `transferred` must stay valid until the routine has been
  * called, or until PKDV_CancelPacketRead has taken the read back.
  * At most 20 threads are served. A thread that has posted keeps its place
- * until it ends, even with no read outstanding; while 20 live threads hold a
- * place, a post from any other thread fails with 0 and queues nothing. */
+ * while it has reads outstanding or not yet handed back; once it has none,
+ * its place is freed when it ends or when any thread's PKDV_CancelPacketRead
+ * finds it so. While 20 live threads hold a place, a post from any other
+ * thread fails with 0 and queues nothing. */
 typedef uint32_t PKDV_CALL PKDV_PACKET_READ_EX_FUNC(AdapterHandle adapter, PacketBuffer* buffer,
                                                     uint32_t* transferred, uintptr_t context,
                                                     PKDV_COMPLETION_ROUTINE routine);

@@ -5,6 +5,7 @@
 
 #include "pcap_tools.h"
 #include "pkdv.h"
+#include "pkdv.h"
 
 namespace pkdv_capture {
 namespace {
@@ -12,8 +13,8 @@ namespace {
 // Far more adapters than any machine has: a bound in case enumeration never reports the end.
 constexpr size_t kMaxAdapters = 4096;
 
-std::string text_of(const char (&field)[260]) {
-  return std::string(field, strnlen(field, 260));
+std::string text_of(const char (&field)[PKDV_ADAPTER_TEXT_SIZE]) {
+  return std::string(field, strnlen(field, sizeof field));
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ namespace pkdv_capture {
 class ReadRing {
  public:
   // Data area of each buffer: the library's snapshot length.
-  static constexpr uint32_t kCapacity = 65536;
+  static constexpr uint32_t kCapacity = PKDV_SNAPSHOT_LENGTH;
 
   // Sees a frame (or a failed read); returns false to end the run.
   using FrameHandler = std::function<bool(const PacketBuffer&)>;

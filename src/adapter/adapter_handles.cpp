@@ -6,21 +6,18 @@
 #include <cstring>
 #include <new>
 
-#include "adapter/adapter_access.h"
-#include "adapter/capture_error_text.h"
-#include "adapter/completion.h"
+#include "adapter/trace_names.h"
+#include "engine/completion.h"
 #include "adapter/truth_value.h"
 #include "engine/engine.h"
-#include "module/trace.h"
 #include "pkdv.h"
 #include "platform/bpf_program.h"
 #include "platform/capture.h"
 #include "platform/platform.h"
+#include "platform/trace.h"
 
 namespace capture = pkdv::capture;
-using pkdv::capture_handle;
-using pkdv::names_an_adapter;
-using pkdv::trace_local;
+using pkdv::trace;
 using pkdv::traced_device;
 using pkdv::traced_name;
 
@@ -29,7 +26,7 @@ namespace {
 constexpr char kDevicePrefix[] = "\\Device\\";
 constexpr std::size_t kDevicePrefixLength = sizeof kDevicePrefix - 1;
 
-constexpr int kSnapshotLength = 65536;
+constexpr int kSnapshotLength = PKDV_SNAPSHOT_LENGTH;
 constexpr int kNotPromiscuous = 0;
 constexpr int kReadTimeoutMs = 1;
 
@@ -37,13 +34,12 @@ constexpr std::uint32_t kBpfInstructionSize = sizeof(pkdv::bpf::Instruction);
 
 // The capture unit keeps what it learns about a handle in allocated storage;
 // running out of memory there is a failed open, never an exception that
-// reaches the client.
-capture::Handle* open_capture(const char* name) {
+// reaches the client. The reason goes to the diagnostics log.
+capture::Handle* open_capture(const char* name, char (&reason)[capture::kErrorBufferSize]) {
   try {
-    return capture::open(name, kSnapshotLength, kNotPromiscuous, kReadTimeoutMs,
-                         pkdv::capture_error_text);
+    return capture::open(name, kSnapshotLength, kNotPromiscuous, kReadTimeoutMs, reason);
   } catch (const std::bad_alloc&) {
-    pkdv::sys::copy_text(pkdv::capture_error_text, "out of memory", capture::kErrorBufferSize);
+    pkdv::sys::copy_text(reason, "out of memory", capture::kErrorBufferSize);
     pkdv::sys::set_last_error(pkdv::sys::kErrorNotEnoughMemory);
     return nullptr;
   }
@@ -52,7 +48,7 @@ capture::Handle* open_capture(const char* name) {
 // Only a handle that open returned and close has not closed is ever handed
 // to the capture library: a closed or made-up one would be read through.
 bool is_open_adapter(AdapterHandle adapter) {
-  return names_an_adapter(adapter) && capture::is_open(capture_handle(adapter));
+  return capture::names_an_adapter(adapter) && capture::is_open(capture::handle_of(adapter));
 }
 
 // A failure always leaves a reason in the last error: the capture unit's, or
@@ -77,18 +73,19 @@ extern "C" AdapterHandle PKDV_CALL PKDV_OpenAdapterA(char* name) {
     pkdv::sys::set_last_error(pkdv::sys::kErrorInvalidParameter);
     return PKDV_INVALID_ADAPTER;
   }
-  trace_local("Open adapter param %s\n", name);
+  trace("Open adapter param %s\n", name);
   strip_device_prefix(name);
-  trace_local("Open adapter real %s\n", name);
+  trace("Open adapter real %s\n", name);
   pkdv::sys::set_last_error(0);
-  capture::Handle* handle = open_capture(name);
+  char reason[capture::kErrorBufferSize] = "";
+  capture::Handle* handle = open_capture(name, reason);
   if (handle == nullptr) {
     keep_a_reason();
-    trace_local("open failed, %s\n", pkdv::capture_error_text);
+    trace("open failed, %s\n", reason);
     return PKDV_INVALID_ADAPTER;
   }
-  trace_local("Opened adapter %s, %p\n", traced_name(handle), traced_device(handle));
-  return reinterpret_cast<AdapterHandle>(handle);
+  trace("Opened adapter %s, %p\n", traced_name(handle), traced_device(handle));
+  return capture::adapter_of(handle);
 }
 
 extern "C" AdapterHandle PKDV_CALL PKDV_OpenAdapterW(const wchar_t*) {
@@ -97,10 +94,10 @@ extern "C" AdapterHandle PKDV_CALL PKDV_OpenAdapterW(const wchar_t*) {
 }
 
 extern "C" uint8_t PKDV_CALL PKDV_CloseAdapter(AdapterHandle adapter) {
-  if (!names_an_adapter(adapter)) return static_cast<uint8_t>(pkdv::full_width_truth(true));
-  capture::Handle* handle = capture_handle(adapter);
+  if (!capture::names_an_adapter(adapter)) return static_cast<uint8_t>(pkdv::full_width_truth(true));
+  capture::Handle* handle = capture::handle_of(adapter);
   if (is_open_adapter(adapter))
-    trace_local("Close adapter %s, %p\n", traced_name(handle), traced_device(handle));
+    trace("Close adapter %s, %p\n", traced_name(handle), traced_device(handle));
   // The poller must never poll a closed handle: reads still pending on it
   // leave its reach as the handle closes.
   const bool closed = pkdv::engine::close_adapter(adapter);
@@ -122,7 +119,7 @@ extern "C" uint8_t PKDV_CALL PKDV_SetBPFProgram(AdapterHandle adapter, const voi
       pkdv::sys::set_last_error(pkdv::sys::kErrorInvalidParameter);
     } else {
       pkdv::sys::set_last_error(0);
-      installed = capture::set_filter(capture_handle(adapter), count, checked.data()) != -1;
+      installed = capture::set_filter(capture::handle_of(adapter), count, checked.data()) != -1;
       if (!installed) keep_a_reason();
     }
   } catch (const std::bad_alloc&) {
@@ -145,7 +142,7 @@ extern "C" uint32_t PKDV_CALL PKDV_PacketSendEx(AdapterHandle adapter, const voi
     pkdv::sys::set_last_error(pkdv::sys::kErrorInvalidParameter);
   } else {
     pkdv::sys::set_last_error(0);
-    if (capture::send_frame(capture_handle(adapter), static_cast<const uint8_t*>(frame),
+    if (capture::send_frame(capture::handle_of(adapter), static_cast<const uint8_t*>(frame),
                             static_cast<int>(length)) == 0) {
       status = NDIS_STATUS_SUCCESS;
       *sent = length;
@@ -153,6 +150,6 @@ extern "C" uint32_t PKDV_CALL PKDV_PacketSendEx(AdapterHandle adapter, const voi
       keep_a_reason();
     }
   }
-  pkdv::call_completion_routine(routine, status, sent != nullptr ? *sent : 0, context);
+  pkdv::engine::call_completion_routine(routine, status, sent != nullptr ? *sent : 0, context);
   return status;
 }

@@ -7,18 +7,17 @@
 #include <mutex>
 #include <new>
 
-#include "adapter/capture_error_text.h"
-#include "module/trace.h"
 #include "pkdv.h"
 #include "platform/capture.h"
 #include "platform/platform.h"
+#include "platform/trace.h"
 
 namespace capture = pkdv::capture;
 
 namespace {
 
 constexpr char kLocalAdapters[] = "rpcap://";
-constexpr int kTextLimit = 260;
+constexpr int kTextLimit = PKDV_ADAPTER_TEXT_SIZE;
 constexpr std::uint32_t kNothingToReport = ERROR_NOT_SUPPORTED;
 
 // Descriptions of adapters that are never reported, as substrings; the empty
@@ -50,29 +49,28 @@ const char* name_of(const capture::Device* device) {
 }
 
 // The capture unit builds the list in allocated storage; running out of
-// memory there is a list that cannot be read.
+// memory there is a list that cannot be read. Either way the client sees an
+// empty list, so the library's reason is not kept.
 capture::Device* read_adapter_list() {
   capture::Device* list = nullptr;
+  char reason[capture::kErrorBufferSize];
   try {
-    if (capture::find_all_devices(kLocalAdapters, &list, pkdv::capture_error_text) != 0) {
-      return nullptr;
-    }
+    if (capture::find_all_devices(kLocalAdapters, &list, reason) != 0) return nullptr;
   } catch (const std::bad_alloc&) {
-    pkdv::sys::copy_text(pkdv::capture_error_text, "out of memory", kTextLimit);
     return nullptr;
   }
   return list;
 }
 
 bool isDisableOpenAdapter(const char* description) {
-  pkdv::Trace("isDisableOpenAdapter=>( %.255s )\n", description);
+  pkdv::trace("isDisableOpenAdapter=>( %.255s )\n", description);
   for (const char* const* entry = DisabledAdapterTable; *entry != nullptr; ++entry) {
     if (std::strstr(description, *entry) != nullptr) {
-      pkdv::Trace("find disable adapter:%.255s\n", *entry);
+      pkdv::trace("find disable adapter:%.255s\n", *entry);
       return true;
     }
   }
-  pkdv::Trace("isDisableOpenAdapter<=( ret %d )\n", 0);
+  pkdv::trace("isDisableOpenAdapter<=( ret %d )\n", 0);
   return false;
 }
 

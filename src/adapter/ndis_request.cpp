@@ -6,12 +6,12 @@
 #include <new>
 #include <optional>
 
-#include "adapter/adapter_access.h"
-#include "module/trace.h"
+#include "adapter/trace_names.h"
 #include "pkdv.h"
 #include "platform/capture.h"
 #include "platform/oid_protocol.h"
 #include "platform/platform.h"
+#include "platform/trace.h"
 
 namespace capture = pkdv::capture;
 
@@ -85,8 +85,8 @@ void copy_answer(NdisRequestRecord* request, const std::uint8_t* buffer, std::ui
 extern "C" uint32_t PKDV_CALL PKDV_MakeNdisRequest(AdapterHandle adapter,
                                                    NdisRequestRecord* request, void* overlapped,
                                                    uint8_t wait) {
-  if (!pkdv::names_an_adapter(adapter)) return NDIS_STATUS_ADAPTER_NOT_READY;
-  capture::Handle* handle = pkdv::capture_handle(adapter);
+  if (!capture::names_an_adapter(adapter)) return NDIS_STATUS_ADAPTER_NOT_READY;
+  capture::Handle* handle = capture::handle_of(adapter);
   capture::Driver* driver = capture::driver(handle);
   if (driver == nullptr) return NDIS_STATUS_ADAPTER_NOT_READY;
 
@@ -105,7 +105,7 @@ extern "C" uint32_t PKDV_CALL PKDV_MakeNdisRequest(AdapterHandle adapter,
   if (buffer == nullptr) return NDIS_STATUS_FAILURE;
   const std::uint32_t size = request->information_buffer_length + kOidDriverSizeExtra;
 
-  pkdv::trace_local("DeviceIoContorl %s, %p\n", pkdv::traced_name(handle), driver->device_handle());
+  pkdv::trace("DeviceIoContorl %s, %p\n", pkdv::traced_name(handle), driver->device_handle());
   std::uint32_t returned = 0;
   const std::optional<std::uint32_t> outcome = run_driver_call(
       *driver, is_query ? kControlQueryOid : kControlSetOid, buffer, size, overlapped, &returned);

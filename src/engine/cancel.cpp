@@ -8,7 +8,7 @@ using namespace pkdv::engine;
 extern "C" uint32_t PKDV_CALL PKDV_CancelPacketRead(AdapterHandle, PacketBuffer* buffer) {
   const EngineEntry inside;
   if (!inside.admitted()) return 1;  // the library is being torn down: nothing is pending
-  NamedLock guard(&state().globalLock, "PKDV_CancelPacketRead");
+  LockGuard guard(&state().globalLock);
   auto& table = state().table;
   // Every record is visited, also past one that this walk destroys: when the
   // call returns, no read with this buffer is pending anywhere.
@@ -17,7 +17,7 @@ extern "C" uint32_t PKDV_CALL PKDV_CancelPacketRead(AdapterHandle, PacketBuffer*
     RequestQueue& pending = record->pending;
     if (pending.present && buffer) {
       for (ReadRequest* request = pending.head; request; request = request->next) {
-        if (request->tag == kReceiveTag && request->buffer == buffer) {
+        if (request->buffer == buffer) {
           pending.remove(request);
           free_request(request);
           break;

@@ -15,10 +15,11 @@
 // is given back. Reads the poller finished while the routines ran are offered
 // again by the poller, at once if it is serving this thread at that moment,
 // otherwise at the start of its next pass.
-#include "adapter/completion.h"
+#include "engine/completion.h"
 #include "engine/engine.h"
 #include "engine/state.h"
-#include "module/trace.h"
+#include "platform/capture.h"
+#include "platform/trace.h"
 
 namespace pkdv::engine {
 
@@ -29,8 +30,7 @@ namespace {
 void hand_back(const ReadRequest* chain, const EngineEntry& inside) {
   for (const ReadRequest* request = chain; request && !inside.forked_since();
        request = request->next) {
-    if (request->tag != kReceiveTag) continue;
-    Trace("APC Process packet %p\n", static_cast<const void*>(request));
+    if (tracing()) trace("APC Process packet %p\n", static_cast<const void*>(request));
     const std::uint32_t status = request->buffer->status;
     const std::uint32_t count = request->transferred ? *request->transferred : 0;
     call_completion_routine(request->routine, status, count, request->context);
@@ -71,7 +71,7 @@ void PKDV_CALLBACK APCProc(std::uintptr_t) {
   std::uint64_t serial = 0;
   ReadRequest* chain = nullptr;
   {
-    NamedLock table_guard(&state().globalLock, "APCProc");
+    LockGuard table_guard(&state().globalLock);
     const auto found = table.find(id);
     if (found == table.end()) return;
     ThreadRecord* record = found->second;
@@ -80,14 +80,14 @@ void PKDV_CALLBACK APCProc(std::uintptr_t) {
       return;
     }
     serial = record->serial;
-    NamedLock record_guard(&record->lock, "APCProc");
+    LockGuard record_guard(&record->lock);
     chain = record->completed.detach_all();
   }
   hand_back(chain, inside);
   // In a forked child the chain and the record are the parent's, left
   // unused like the rest of its state.
   if (inside.forked_since()) return;
-  NamedLock table_guard(&state().globalLock, "APCProc");
+  LockGuard table_guard(&state().globalLock);
   free_chain(chain);
   // The record this delivery was made for may have been destroyed by a
   // cancellation while routines ran; a newer record under the same id

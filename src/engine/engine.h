@@ -34,6 +34,9 @@ void reset_frame_counter();
 // until there is work (or by 100 ms when PKDV_PACING=fixed was set at the
 // start). False when the thread could not be started.
 bool start_poller();
+// At load: a poller that cannot start now is tried again by the first read,
+// which fails with the reason if it still cannot.
+void start_poller_or_at_first_read();
 // Whether a poller thread runs in this process.
 bool poller_running();
 // Ends the poller's sleep, if it sleeps: a read was posted or reads were

@@ -6,12 +6,11 @@
 #include <cstring>
 #include <thread>
 
-#include "adapter/adapter_access.h"
 #include "engine/engine.h"
 #include "engine/state.h"
-#include "module/trace.h"
 #include "platform/capture.h"
 #include "platform/pacing.h"
+#include "platform/trace.h"
 
 namespace pkdv::engine {
 
@@ -100,12 +99,12 @@ struct WaitPlan {
 // Serves the record's pending reads in order until the first empty poll.
 // True when at least one read got its result.
 bool serve_record(ThreadRecord* record) {
-  Trace("req check loop start %d\n", static_cast<int>(record->pending.count));
+  if (tracing()) trace("req check loop start %d\n", static_cast<int>(record->pending.count));
   bool moved = false;
   while (ReadRequest* request = record->pending.head) {
     capture::FrameHeader header{};
     const std::uint8_t* data = nullptr;
-    const int result = capture::next_frame(pkdv::capture_handle(request->adapter), &header, &data);
+    const int result = capture::next_frame(capture::handle_of(request->adapter), &header, &data);
     if (result == 0) break;
     if (result > 0) {
       FillPacketBuffer(request->buffer, header, data);
@@ -116,7 +115,7 @@ bool serve_record(ThreadRecord* record) {
     offer_delivery(record);
     moved = true;
   }
-  Trace("req check loop stop\n");
+  if (tracing()) trace("req check loop stop\n");
   return moved;
 }
 
@@ -141,7 +140,7 @@ void run_pass(WaitPlan* plan) {
     plan->moved_frames |= moved;
     plan->reposts_coming |= record->handing_back;
     if (ReadRequest* first = record->pending.head)
-      plan->add(pkdv::capture_handle(first->adapter));
+      plan->add(capture::handle_of(first->adapter));
   }
   if (plan) {
     // Decided under the lock, so a post that comes after it finds the flag
@@ -224,6 +223,10 @@ bool start_poller() {
   return poller_thread != nullptr;
 }
 
+void start_poller_or_at_first_read() {
+  if (!start_poller()) state().start_poller_on_first_read = true;
+}
+
 bool poller_running() {
   return poller_thread != nullptr;
 }
@@ -251,7 +254,7 @@ bool stop_poller(bool process_exiting) {
 
 void move_to_completed(ThreadRecord* record, ReadRequest* request) {
   sys::lock_enter(&record->lock);
-  Trace("recv packet copy to %p\n", static_cast<void*>(request));
+  if (tracing()) trace("recv packet copy to %p\n", static_cast<void*>(request));
   record->pending.remove(request);
   record->completed.append(request);
   sys::lock_leave(&record->lock);

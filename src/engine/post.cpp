@@ -1,9 +1,9 @@
 // Posting a read: it only queues the read in the calling thread's record
 // under globalLock, and never calls the capture library.
-#include "adapter/adapter_access.h"
-#include "engine/state.h"
 #include "engine/engine.h"
+#include "engine/state.h"
 #include "pkdv.h"
+#include "platform/capture.h"
 
 namespace pkdv::engine {
 
@@ -46,16 +46,16 @@ extern "C" uint32_t PKDV_CALL PKDV_PacketReadEx(AdapterHandle adapter, PacketBuf
   // A read without a buffer could only be filled through a null pointer, and
   // one without an adapter would have the poller poll a handle that is none.
   if (!buffer) return 0;
-  if (!pkdv::names_an_adapter(adapter)) {
+  if (!pkdv::capture::names_an_adapter(adapter)) {
     pkdv::sys::set_last_error(pkdv::sys::kErrorInvalidHandle);
     return 0;
   }
   const EngineEntry inside;
   if (!inside.admitted()) return 0;
-  NamedLock guard(&state().globalLock, "PKDV_PacketReadEx");
+  LockGuard guard(&state().globalLock);
   // Under the lock that a close takes too: a read posted before the close is
   // handed back by it, one posted after finds the handle closed.
-  if (!pkdv::capture::is_open(pkdv::capture_handle(adapter))) {
+  if (!pkdv::capture::is_open(pkdv::capture::handle_of(adapter))) {
     pkdv::sys::set_last_error(pkdv::sys::kErrorInvalidHandle);
     return 0;
   }

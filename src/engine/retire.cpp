@@ -1,9 +1,9 @@
 // Closing an adapter while reads are pending on it: the capture handle is
 // about to be freed, so no such read may be polled again. They are handed
 // back like reads that failed in the capture library.
-#include "adapter/adapter_access.h"
 #include "engine/engine.h"
 #include "engine/state.h"
+#include "platform/capture.h"
 
 namespace pkdv::engine {
 
@@ -28,7 +28,7 @@ void retire_pending_reads(AdapterHandle adapter) {
 }  // namespace
 
 bool close_adapter(AdapterHandle adapter) {
-  capture::Handle* handle = capture_handle(adapter);
+  capture::Handle* handle = capture::handle_of(adapter);
   const EngineEntry inside;
   if (!inside.admitted()) {
     // The engine is gone (unload): no read is left to retire or to post.
@@ -36,7 +36,7 @@ bool close_adapter(AdapterHandle adapter) {
     capture::close(handle);
     return true;
   }
-  NamedLock guard(&state().globalLock, "PKDV_CloseAdapter");
+  LockGuard guard(&state().globalLock);
   if (!capture::is_open(handle)) return false;
   retire_pending_reads(adapter);
   capture::close(handle);

@@ -148,8 +148,4 @@ void RequestQueue::destroy_with_requests() {
   }
 }
 
-NamedLock::~NamedLock() {
-  sys::lock_leave(section_);
-}
-
 }  // namespace pkdv::engine

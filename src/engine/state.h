@@ -1,13 +1,12 @@
 // The read engine's internal state and the pieces every step of a read
 // uses: the requests and their queues, the thread records and their table
 // (all guarded by globalLock; a record's own lock guards its completed queue),
-// the named lock guard, the gate at the engine's door, the allocations, and
+// the lock guard, the gate at the engine's door, the allocations, and
 // the hand-off from the poller to delivery.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <map>
 
 #include "pkdv.h"
@@ -16,11 +15,7 @@
 namespace pkdv::engine {
 
 // --- A posted read and the queues it waits in. ---
-// "RECV" in memory order: marks a block as a receive request.
-inline constexpr std::uint32_t kReceiveTag = 0x56434552;
-
 struct ReadRequest {
-  std::uint32_t tag = kReceiveTag;
   AdapterHandle adapter = 0;
   PacketBuffer* buffer = nullptr;
   std::uint32_t* transferred = nullptr;
@@ -112,39 +107,28 @@ ThreadTable::iterator destroy_record(ThreadTable::iterator entry);
 ThreadTable::iterator clear_if_thread_ended(ThreadTable::iterator entry);
 
 // --- The lock guard. ---
-// Scope guard over a critical section that carries the name of the function
-// that took it, so a debugger shows who holds which lock. The name is always
-// a literal, so the bounded copy (at most 29 characters and the terminator)
-// has a length known when compiling: a few moves rather than a measuring copy
-// on every lock, which the read path takes twice a frame.
-class NamedLock {
+// Holds a critical section for the guard's scope.
+class LockGuard {
  public:
-  template <std::size_t N>
-  NamedLock(sys::CriticalSection* section, const char (&name)[N]) : section_(section) {
-    constexpr std::size_t kept = N - 1 < sizeof name_ ? N - 1 : sizeof name_ - 1;
-    std::memcpy(name_, name, kept);
-    name_[kept] = '\0';
+  explicit LockGuard(sys::CriticalSection* section) : section_(section) {
     sys::lock_enter(section_);
   }
-  virtual ~NamedLock();
-  NamedLock(const NamedLock&) = delete;
-  NamedLock& operator=(const NamedLock&) = delete;
-
-  const char* name() const { return name_; }
+  ~LockGuard() { sys::lock_leave(section_); }
+  LockGuard(const LockGuard&) = delete;
+  LockGuard& operator=(const LockGuard&) = delete;
 
  private:
   sys::CriticalSection* section_;
-  char name_[30];
 };
 
 // --- Who is inside the engine's state. ---
 // At process exit on POSIX the library is torn down while client threads
 // still run: one may be inside a delivery, or waiting for globalLock, and
-// another may call in a moment later. Every way into the state passes this
-// gate (one EngineEntry per pass; test `admitted()` before touching the
-// state); the teardown closes it and frees the state only when nobody is
-// inside, and a thread that comes later finds the gate closed and touches
-// nothing.
+// another may call in a moment later. Every client call into the state
+// passes this gate (one EngineEntry per call; test `admitted()` before
+// touching the state); the poller does not, as the teardown stops it before
+// closing the gate. The teardown frees the state only when nobody is inside,
+// and a thread that comes later finds the gate closed and touches nothing.
 class EngineEntry {
  public:
   EngineEntry();

@@ -10,7 +10,7 @@ void free_all_records() {
   for (auto& [id, record] : table) {
     record->pending.destroy_with_requests();
     if (record->completed.present) {
-      NamedLock guard(&record->lock, "clear_map");
+      LockGuard guard(&record->lock);
       record->completed.destroy_with_requests();
     }
   }
@@ -29,7 +29,7 @@ void clear_map(bool process_exiting) {
     sys::lock_leave(&state().globalLock);
     return;
   }
-  NamedLock guard(&state().globalLock, "clear_map");
+  LockGuard guard(&state().globalLock);
   free_all_records();
 }
 

@@ -2,17 +2,16 @@
 
 #include "adapter/enumeration.h"
 #include "engine/engine.h"
-#include "engine/state.h"
 #include "platform/capture.h"
 #include "platform/platform.h"
+#include "platform/trace.h"
 
 namespace pkdv::module {
 
 void load() {
+  trace_open_from_environment();
   engine::build_state();
-  // A poller that cannot start now is tried again by the first read, which
-  // fails with the reason if it still cannot.
-  if (!engine::start_poller()) engine::state().start_poller_on_first_read = true;
+  engine::start_poller_or_at_first_read();
 }
 
 void unload(bool process_exiting) {
@@ -41,6 +40,7 @@ void unload(bool process_exiting) {
   release_adapter_list();
   engine::clear_map(false);
   engine::destroy_state();
+  trace_close();
 }
 
 void forget_parent_after_fork() {

@@ -6,16 +6,28 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "pkdv.h"
 #include "platform/platform.h"
 
 namespace pkdv::capture {
 
-// The capture library's handle (pcap_t). Its value is the client's AdapterHandle.
+// The capture library's handle (pcap_t). Its value is the client's
+// AdapterHandle, while -1 and null name no adapter.
 struct Handle;
+
+inline bool names_an_adapter(AdapterHandle adapter) {
+  return adapter != 0 && adapter != PKDV_INVALID_ADAPTER;
+}
+inline Handle* handle_of(AdapterHandle adapter) {
+  return reinterpret_cast<Handle*>(adapter);
+}
+inline AdapterHandle adapter_of(Handle* handle) {
+  return reinterpret_cast<AdapterHandle>(handle);
+}
 // One element of the capture library's device list (pcap_if_t) and the list.
 struct Device;
 
-inline constexpr int kErrorBufferSize = 260;  // our text buffer; libpcap writes at most 256
+inline constexpr int kErrorBufferSize = 256;  // the capture library's PCAP_ERRBUF_SIZE
 
 // One captured frame's header, with the width of the Windows header: seconds
 // and microseconds as signed 32-bit values.
@@ -100,8 +112,5 @@ class Driver {
   virtual const void* device_handle() const = 0;
 };
 Driver* driver(Handle* handle);
-
-// pcap_lib_version, or a text saying the capture library is missing.
-const char* library_version();
 
 }  // namespace pkdv::capture

@@ -69,7 +69,7 @@ bool thread_queue_apc(ThreadHandle thread, ApcRoutine routine, std::uintptr_t pa
 
 // Waits up to `milliseconds` (kInfinite: no limit), running calls queued to the
 // calling thread; kWaitIoCompletion once at least one ran, 0 on time-out.
-inline constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
+inline constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;  // INFINITE; PKDV_INFINITE on POSIX
 inline constexpr std::uint32_t kWaitIoCompletion = 0xC0u;
 std::uint32_t wait_alertable(std::uint32_t milliseconds);
 
@@ -77,8 +77,9 @@ std::uint32_t wait_alertable(std::uint32_t milliseconds);
 void sleep_ms(std::uint32_t milliseconds);
 
 // --- Version and errors. ---
+inline constexpr std::uint32_t kPlatform95Line = 1;  // VER_PLATFORM_WIN32_WINDOWS
 struct VersionInfo {
-  std::uint32_t platform_id;  // 1 = 95 line, 2 = NT line
+  std::uint32_t platform_id;  // kPlatform95Line, or 2 = NT line
   std::uint32_t major;
   std::uint32_t minor;
 };

@@ -274,8 +274,4 @@ Driver* driver(Handle* handle) {
   return d.get();
 }
 
-const char* library_version() {
-  return "scripted capture double";
-}
-
 }  // namespace pkdv::capture

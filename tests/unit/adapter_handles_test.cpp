@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "adapter/capture_error_text.h"
 #include "adapter_fixture.h"
 #include "engine/engine.h"
 
@@ -51,11 +50,10 @@ TEST_F(OpenAdapterTest, ThePrefixAloneLeavesAnEmptyName) {
   EXPECT_EQ(name[0], '\0');
 }
 
-TEST_F(OpenAdapterTest, FailureGivesMinusOneAndLeavesTheReasonInTheSharedErrorText) {
+TEST_F(OpenAdapterTest, FailureGivesMinusOneWithThePrefixStripped) {
   capture_.open_error = "adapter is gone";
   char name[] = "\\Device\\missing";
   EXPECT_EQ(PKDV_OpenAdapterA(name), PKDV_INVALID_ADAPTER);
-  EXPECT_STREQ(capture_error_text, "adapter is gone");
   EXPECT_STREQ(name, "missing");
 }
 
@@ -73,7 +71,6 @@ TEST_F(OpenAdapterTest, RunningOutOfMemoryInTheCaptureUnitIsAFailedOpen) {
   AdapterHandle result = 0;
   EXPECT_NO_THROW(result = PKDV_OpenAdapterA(name));
   EXPECT_EQ(result, PKDV_INVALID_ADAPTER);
-  EXPECT_STREQ(capture_error_text, "out of memory");
 }
 
 TEST_F(CloseAdapterTest, ClosesTheCaptureHandle) {

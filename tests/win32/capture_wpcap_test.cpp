@@ -301,7 +301,6 @@ TEST(PlainLibpcap, ListsDevicesAndReportsOpenFailures) {
 
   EXPECT_EQ(open("missing", 65536, 0, 1, error), nullptr);
   EXPECT_STREQ(error, "fake: no such adapter");
-  EXPECT_STREQ(library_version(), "libpcap version 1.10.3 (fake)");
 }
 
 // --- No wpcap.dll at all ---
@@ -314,7 +313,6 @@ TEST(MissingLibrary, OpenAndEnumerationFailCleanly) {
   error[0] = '\0';
   EXPECT_EQ(find_all_devices("rpcap://", &list, error), -1);
   EXPECT_NE(std::string(error).find("wpcap.dll"), std::string::npos) << error;
-  EXPECT_NE(std::string(library_version()).find("wpcap.dll"), std::string::npos);
   free_all_devices(nullptr);
 }
 

@@ -28,6 +28,9 @@
 #include "platform/platform.h"
 
 namespace pkdv::capture {
+
+static_assert(kErrorBufferSize == PCAP_ERRBUF_SIZE, "libpcap writes its reasons into our buffers");
+
 namespace {
 
 // libpcap on Linux hands frames over in whole blocks of its ring, each one
@@ -471,10 +474,6 @@ const char* adapter_name(Handle* handle) {
 Driver* driver(Handle* handle) {
   const OpenRecord* record = open_handles().find(as_pcap(handle));
   return record ? record->driver.get() : nullptr;
-}
-
-const char* library_version() {
-  return pcap_lib_version();
 }
 
 }  // namespace pkdv::capture

@@ -36,8 +36,8 @@ void set_last_error(std::uint32_t code) {
 // terminator); a missing source copies as the empty text.
 void copy_text(char* destination, const char* source, int limit) {
   if (!destination || limit <= 0) return;
-  // Every lock the engine takes copies its name through here: measure, then
-  // copy in one go rather than byte by byte.
+  // Adapter names and descriptions pass through here: measure, then copy in
+  // one go rather than byte by byte.
   const std::size_t length = source ? strnlen(source, static_cast<std::size_t>(limit) - 1) : 0;
   if (length) std::memmove(destination, source, length);
   destination[length] = '\0';

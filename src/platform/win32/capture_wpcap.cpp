@@ -47,7 +47,7 @@ constexpr char kFilePrefix[] = "file://";
 // or without "rpcap://").
 bool is_listed(const wpcap::Library* l, std::string_view source) {
   if (source.starts_with(kAdapterPrefix)) source.remove_prefix(sizeof kAdapterPrefix - 1);
-  char error[wpcap::kErrorBufferSize] = "";
+  char error[kErrorBufferSize] = "";
   wpcap::pcap_if_t* devices = nullptr;
   if (l->findalldevs_ex(kAdapterPrefix, nullptr, &devices, error) != 0) return true;  // unknown
   bool listed = false;
@@ -99,7 +99,7 @@ Handle* open(const char* source, int snapshot_length, int flags, int read_timeou
   if (!l->honours_read_timeout && l->setnonblock) {
     // The poller holds its lock across every poll, so an empty poll must come
     // back at once even where the read time-out is ignored.
-    char ignored[wpcap::kErrorBufferSize];
+    char ignored[kErrorBufferSize];
     l->setnonblock(p, 1, ignored);
   }
   if (l->setmintocopy && !std::string_view(source).starts_with(kFilePrefix)) {
@@ -197,11 +197,6 @@ const char* adapter_name(Handle* handle) {
 
 Driver* driver(Handle* handle) {
   return wpcap::remembered_driver(native(handle));
-}
-
-const char* library_version() {
-  const wpcap::Library* l = wpcap::library();
-  return l ? l->lib_version() : wpcap::load_failure();
 }
 
 }  // namespace pkdv::capture

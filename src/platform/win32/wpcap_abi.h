@@ -64,6 +64,4 @@ using pcap_setmintocopy_fn = int(__cdecl*)(pcap_t*, int size);
 using pcap_oid_request_fn = int(__cdecl*)(pcap_t*, std::uint32_t oid, void* data,
                                           std::size_t* length);
 
-inline constexpr int kErrorBufferSize = 256;  // PCAP_ERRBUF_SIZE
-
 }  // namespace pkdv::wpcap
