@@ -8,9 +8,6 @@
 
 namespace pkdv::test_hooks {
 
-constexpr bool allocation_fails() {
-  return false;
-}
 constexpr void allocation_made() {}
 constexpr void allocation_released() {}
 constexpr bool queueing_fails() {

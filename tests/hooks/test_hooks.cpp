@@ -7,7 +7,6 @@ namespace pkdv {
 
 namespace {
 
-std::atomic<int> allocations_until_failure{0};
 std::atomic<long> live{0};
 std::atomic<int> queueings_to_fail{0};
 
@@ -17,21 +16,17 @@ bool version_overridden = false;
 bool version_query_fails = false;
 sys::VersionInfo reported_version{};
 
-// Counts `left` down to 0; true for the call that takes it from 1 to 0 when
-// `only_last`, for every call that takes one off otherwise.
-bool take_one(std::atomic<int>& left, bool only_last) {
+// Counts `left` down to 0; true for every call that takes one off.
+bool take_one(std::atomic<int>& left) {
   int now = left.load(std::memory_order_relaxed);
   while (now > 0) {
-    if (left.compare_exchange_weak(now, now - 1)) return !only_last || now == 1;
+    if (left.compare_exchange_weak(now, now - 1)) return true;
   }
   return false;
 }
 
 }  // namespace
 
-bool test_hooks::allocation_fails() {
-  return take_one(allocations_until_failure, true);
-}
 void test_hooks::allocation_made() {
   live.fetch_add(1, std::memory_order_relaxed);
 }
@@ -39,7 +34,7 @@ void test_hooks::allocation_released() {
   live.fetch_sub(1, std::memory_order_relaxed);
 }
 bool test_hooks::queueing_fails() {
-  return take_one(queueings_to_fail, false);
+  return take_one(queueings_to_fail);
 }
 bool test_hooks::version_decided_by_test(sys::VersionInfo* answer, bool* succeeds) {
   std::lock_guard lock(version_mutex);
@@ -49,9 +44,6 @@ bool test_hooks::version_decided_by_test(sys::VersionInfo* answer, bool* succeed
   return true;
 }
 
-void engine::fail_allocation_after(int n) {
-  allocations_until_failure.store(n);
-}
 long engine::live_allocations() {
   return live.load();
 }

@@ -9,8 +9,8 @@
 // The hook points, consulted by the library's code.
 namespace pkdv::test_hooks {
 
-// The engine's allocations (requests and records).
-bool allocation_fails();
+// The engine's allocations (requests and records), counted. Failing ones
+// come from the failing heap (tests/fault/failing_heap.h).
 void allocation_made();
 void allocation_released();
 // POSIX: queueing an asynchronous call to a thread.
@@ -22,9 +22,6 @@ bool version_decided_by_test(sys::VersionInfo* answer, bool* succeeds);
 }  // namespace pkdv::test_hooks
 
 namespace pkdv::engine {
-// The allocation numbered `n` from now (1 = the next one) fails; 0 turns
-// failures off.
-void fail_allocation_after(int n);
 // Requests and records currently allocated, for leak accounting.
 long live_allocations();
 }  // namespace pkdv::engine

@@ -59,7 +59,6 @@ void EngineTest::SetUp() {
   capture_.reset();
   log_.clear();
   engine::reset_frame_counter();
-  engine::fail_allocation_after(0);
   engine::build_state();
 }
 
@@ -69,7 +68,6 @@ void EngineTest::TearDown() {
   engine::clear_map(false);
   sys::wait_alertable(0);
   engine::destroy_state();
-  engine::fail_allocation_after(0);
   EXPECT_EQ(engine::live_allocations(), 0) << "requests or records leaked";
   log_.clear();
 }
