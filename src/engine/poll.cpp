@@ -3,6 +3,7 @@
 // sleeps until there is work: frames on an adapter it could serve, a read
 // posted, reads handed back; or, with PKDV_PACING=fixed, for 100 ms.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <thread>
 
@@ -33,6 +34,20 @@ std::uint64_t frame_counter = 0;
 std::uint64_t passes = 0;
 bool defer_offers = false;
 bool offer_deferred = false;
+
+// Under globalLock: when the waking poller next clears the records of threads
+// that have ended. Asking whether a thread has ended can cost a system call
+// per record (under Wine a round trip to its server, tens of microseconds),
+// too dear for every pass when passes follow each other closely; a record
+// left a little longer only holds its slot that much longer.
+std::chrono::steady_clock::time_point next_sweep{};
+
+bool sweep_due() {
+  const auto now = std::chrono::steady_clock::now();
+  if (now < next_sweep) return false;
+  next_sweep = now + std::chrono::milliseconds(kLongestSleepMs);
+  return true;
+}
 
 sys::Worker* poller_thread = nullptr;
 bool fixed_pacing = false;  // chosen when the poller starts
@@ -127,7 +142,8 @@ void run_pass(WaitPlan* plan) {
   defer_offers = plan != nullptr;
   offer_deferred = false;
   auto& table = engine.table;
-  for (auto entry = table.begin(); entry != table.end();) entry = clear_if_thread_ended(entry);
+  if (!plan || sweep_due())
+    for (auto entry = table.begin(); entry != table.end();) entry = clear_if_thread_ended(entry);
   std::size_t visited = 0;
   for (auto entry = table.begin(); entry != table.end() && visited < kMostThreadRecords;
        ++entry, ++visited) {
@@ -266,7 +282,9 @@ void offer_delivery(ThreadRecord* record) {
     offer_deferred = true;
     return;
   }
-  if (!sys::event_try_take(record->token)) return;  // a delivery is already on its way
+  // A delivery on its way holds the token: known without asking the event,
+  // which is a system call per frame served while a hand-back runs.
+  if (record->handing_back || !sys::event_try_take(record->token)) return;
   if (sys::thread_queue_apc(record->thread, APCProc, 0)) {
     record->handing_back = true;
   } else {

@@ -62,6 +62,10 @@ ThreadHandle thread_open_current();
 void thread_close(ThreadHandle thread);
 // True once the thread has ended.
 bool thread_has_ended(ThreadHandle thread);
+// True when `thread`, found under the calling thread's id, is the calling
+// thread and not an ended one that left the id behind. Asked on every posted
+// read, so it is free where a held handle keeps the id from being reused.
+bool thread_is_caller(ThreadHandle thread);
 // Queues `routine(parameter)` to run in the thread during its next alertable
 // wait, after calls queued earlier. The caller does not wait. False when it
 // could not be queued (the thread has ended, or no memory).

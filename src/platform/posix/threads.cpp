@@ -29,6 +29,12 @@ bool thread_has_ended(ThreadHandle thread) {
   return !thread || has_ended(thread);
 }
 
+// Kernel thread ids are reused as soon as a thread has ended, whatever state
+// of it is still held.
+bool thread_is_caller(ThreadHandle thread) {
+  return !thread_has_ended(thread);
+}
+
 bool thread_queue_apc(ThreadHandle thread, ApcRoutine routine, std::uintptr_t parameter) {
   return thread && routine && !test_hooks::queueing_fails() &&
          queue_call(thread, routine, parameter);

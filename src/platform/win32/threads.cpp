@@ -29,6 +29,14 @@ bool thread_has_ended(ThreadHandle thread) {
   return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
 }
 
+// An id names no other thread while a handle to its thread is open, and the
+// handle found under the caller's id is held: it is the caller's. Asking the
+// handle would be a system call per posted read (under Wine a round trip to
+// its server).
+bool thread_is_caller(ThreadHandle) {
+  return true;
+}
+
 bool thread_queue_apc(ThreadHandle thread, ApcRoutine routine, std::uintptr_t parameter) {
   // PAPCFUNC is ApcRoutine: the same convention, and a parameter of the same
   // width whose C++ type differs on 32-bit (unsigned long against unsigned
