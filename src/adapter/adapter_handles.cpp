@@ -7,7 +7,6 @@
 #include <new>
 
 #include "adapter/trace_names.h"
-#include "engine/completion.h"
 #include "adapter/truth_value.h"
 #include "engine/engine.h"
 #include "pkdv.h"

@@ -15,10 +15,10 @@
 // is given back. Reads the poller finished while the routines ran are offered
 // again by the poller, at once if it is serving this thread at that moment,
 // otherwise at the start of its next pass.
-#include "engine/completion.h"
 #include "engine/engine.h"
 #include "engine/state.h"
 #include "platform/capture.h"
+#include "platform/platform.h"
 #include "platform/trace.h"
 
 namespace pkdv::engine {
@@ -94,6 +94,23 @@ void PKDV_CALLBACK APCProc(std::uintptr_t) {
   // manages its own token.
   const auto found = table.find(id);
   if (found != table.end() && found->second->serial == serial) settle(found);
+}
+
+void call_completion_routine(PKDV_COMPLETION_ROUTINE routine, std::uint32_t status,
+                             std::uint32_t count, std::uintptr_t context) {
+  if (routine == nullptr) return;
+  sys::VersionInfo version{};
+  if (!sys::query_version(&version)) return;
+  if (version.platform_id != sys::kPlatform95Line) {
+    routine(status, count, context);
+    return;
+  }
+  // A client of the 95 family wrote its routine with the context alone and
+  // cast it to the common type; call it the way it was written. The detour
+  // through void (*)() is the portable spelling of that cast.
+  auto routine_95 =
+      reinterpret_cast<PKDV_COMPLETION_ROUTINE_95>(reinterpret_cast<void (*)()>(routine));
+  routine_95(context);
 }
 
 }  // namespace pkdv::engine

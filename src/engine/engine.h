@@ -69,6 +69,12 @@ bool close_gate();
 // globalLock; then the state is left to the platform rather than waited for.
 void clear_map(bool process_exiting);
 
+// Calls a client's completion routine in the form its platform family uses:
+// NT family routine(status, count, context), 95 family routine(context), no
+// call when the version cannot be had. The version is asked anew each time.
+void call_completion_routine(PKDV_COMPLETION_ROUTINE routine, std::uint32_t status,
+                             std::uint32_t count, std::uintptr_t context);
+
 // PKDV_CloseAdapter: under globalLock, refuses (false) a handle that is not
 // open; otherwise takes every pending read on `adapter` out of its queue,
 // hands it back with NDIS_STATUS_FAILURE through normal delivery, and closes

@@ -1,5 +1,7 @@
-// Posting a read: it only queues the read in the calling thread's record
-// under globalLock, and never calls the capture library.
+// Reads: posting one (queued in the calling thread's record), cancelling one
+// (taken back out of the pending queues) and retiring those of an adapter that
+// closes (handed back failed). All under globalLock; only a close calls the
+// capture library.
 #include "engine/engine.h"
 #include "engine/state.h"
 #include "pkdv.h"
@@ -27,14 +29,49 @@ ThreadRecord* record_of_calling_thread() {
   auto& table = state().table;
   auto entry = table.find(id);
   if (entry != table.end()) {
-    if (!sys::thread_has_ended(entry->second->thread)) return entry->second;
+    if (sys::thread_is_caller(entry->second->thread)) return entry->second;
     destroy_record(entry);
   }
   if (!room_for_another_record()) return nullptr;
   return create_record(id);
 }
 
+// Closing an adapter while reads are pending on it: the capture handle is
+// about to be freed, so no such read may be polled again. They are handed
+// back like reads that failed in the capture library.
+void retire_pending_reads(AdapterHandle adapter) {
+  for (auto& [id, record] : state().table) {
+    bool retired = false;
+    for (ReadRequest* request = record->pending.head; request;) {
+      ReadRequest* next = request->next;
+      if (request->adapter == adapter) {
+        request->buffer->status = NDIS_STATUS_FAILURE;
+        move_to_completed(record, request);
+        retired = true;
+      }
+      request = next;
+    }
+    if (retired) offer_delivery(record);
+  }
+}
+
 }  // namespace
+
+bool close_adapter(AdapterHandle adapter) {
+  capture::Handle* handle = capture::handle_of(adapter);
+  const EngineEntry inside;
+  if (!inside.admitted()) {
+    // The engine is gone (unload): no read is left to retire or to post.
+    if (!capture::is_open(handle)) return false;
+    capture::close(handle);
+    return true;
+  }
+  LockGuard guard(&state().globalLock);
+  if (!capture::is_open(handle)) return false;
+  retire_pending_reads(adapter);
+  capture::close(handle);
+  return true;
+}
 
 }  // namespace pkdv::engine
 
@@ -82,5 +119,34 @@ extern "C" uint32_t PKDV_CALL PKDV_PacketReadEx(AdapterHandle adapter, PacketBuf
   request->routine = routine;
   record->pending.append(request);
   if (!record->handing_back) wake_poller();
+  return 1;
+}
+
+extern "C" uint32_t PKDV_CALL PKDV_CancelPacketRead(AdapterHandle, PacketBuffer* buffer) {
+  const EngineEntry inside;
+  if (!inside.admitted()) return 1;  // the library is being torn down: nothing is pending
+  LockGuard guard(&state().globalLock);
+  auto& table = state().table;
+  // Every record is visited, also past one that this walk destroys: when the
+  // call returns, no read with this buffer is pending anywhere.
+  for (auto entry = table.begin(); entry != table.end();) {
+    ThreadRecord* record = entry->second;
+    RequestQueue& pending = record->pending;
+    if (pending.present && buffer) {
+      for (ReadRequest* request = pending.head; request; request = request->next) {
+        if (request->buffer == buffer) {
+          pending.remove(request);
+          free_request(request);
+          break;
+        }
+      }
+    }
+    if (pending.present && pending.count == 0) pending = RequestQueue{};
+    if (!pending.present && !record->completed.present) {
+      entry = destroy_record(entry);
+    } else {
+      ++entry;
+    }
+  }
   return 1;
 }
