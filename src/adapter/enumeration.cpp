@@ -9,6 +9,7 @@
 
 #include "pkdv.h"
 #include "platform/capture.h"
+#include "platform/capture_source.h"
 #include "platform/platform.h"
 #include "platform/trace.h"
 
@@ -16,7 +17,6 @@ namespace capture = pkdv::capture;
 
 namespace {
 
-constexpr char kLocalAdapters[] = "rpcap://";
 constexpr int kTextLimit = PKDV_ADAPTER_TEXT_SIZE;
 constexpr std::uint32_t kNothingToReport = ERROR_NOT_SUPPORTED;
 
@@ -55,7 +55,7 @@ capture::Device* read_adapter_list() {
   capture::Device* list = nullptr;
   char reason[capture::kErrorBufferSize];
   try {
-    if (capture::find_all_devices(kLocalAdapters, &list, reason) != 0) return nullptr;
+    if (capture::find_all_devices(capture::kAdapterSourcePrefix.data(), &list, reason) != 0) return nullptr;
   } catch (const std::bad_alloc&) {
     return nullptr;
   }

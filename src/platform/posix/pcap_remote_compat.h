@@ -1,5 +1,5 @@
-// The source strings of libpcap's remote-capture extension ("rpcap://NAME",
-// "file://PATH", a plain adapter name) and how we read them.
+// libpcap's remote-capture extension on Linux: the source strings are read by
+// platform/capture_source.h.
 //
 // pcap_findalldevs_ex is declared by <pcap/pcap.h>. Where the installed
 // libpcap lacks it (Debian builds it without remote capture),
@@ -12,38 +12,13 @@
 #include <pcap/pcap.h>
 
 #include <cstdio>
-#include <string_view>
+
+#include "platform/capture_source.h"
 
 namespace pkdv::capture {
 
-inline constexpr std::string_view kAdapterSourcePrefix = PCAP_SRC_IF_STRING;  // "rpcap://"
-inline constexpr std::string_view kFileSourcePrefix = PCAP_SRC_FILE_STRING;   // "file://"
-
-enum class SourceKind {
-  kLocalAdapter,  // "rpcap://NAME" or "NAME": `name` is the kernel's interface name
-  kSavefile,      // "file://PATH": `name` is the path
-  kUnsupported,   // a remote host ("rpcap://HOST/...", "rpcaps://...") or another scheme
-};
-
-struct Source {
-  SourceKind kind;
-  std::string_view name;
-};
-
-// Interface names never contain '/', so a '/' after "rpcap://" starts the
-// device part of a remote source ("rpcap://host:port/eth0").
-inline Source classify_source(std::string_view text) {
-  if (text.starts_with(kFileSourcePrefix)) {
-    return {SourceKind::kSavefile, text.substr(kFileSourcePrefix.size())};
-  }
-  if (text.starts_with(kAdapterSourcePrefix)) {
-    std::string_view rest = text.substr(kAdapterSourcePrefix.size());
-    if (rest.find('/') != std::string_view::npos) return {SourceKind::kUnsupported, text};
-    return {SourceKind::kLocalAdapter, rest};
-  }
-  if (text.find("://") != std::string_view::npos) return {SourceKind::kUnsupported, text};
-  return {SourceKind::kLocalAdapter, text};
-}
+static_assert(kAdapterSourcePrefix == PCAP_SRC_IF_STRING && kFileSourcePrefix == PCAP_SRC_FILE_STRING,
+              "libpcap spells the sources as we do");
 
 // The error text for a source that classify_source() calls unsupported, into
 // a buffer of at least PCAP_ERRBUF_SIZE bytes.

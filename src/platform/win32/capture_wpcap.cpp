@@ -7,6 +7,7 @@
 
 #include "platform/capture.h"
 #include "platform/capture_failure.h"
+#include "platform/capture_source.h"
 #include "platform/platform.h"
 #include "platform/win32/forwarder_header.h"
 #include "platform/win32/open_handles.h"
@@ -40,21 +41,17 @@ std::int64_t unix_time_us() {
   return static_cast<std::int64_t>(since_1601 - kFileTimeAt1970) / 10;
 }
 
-constexpr char kAdapterPrefix[] = "rpcap://";
-constexpr char kFilePrefix[] = "file://";
-
-// Whether the capture library lists `source` among the local adapters (with
-// or without "rpcap://").
-bool is_listed(const wpcap::Library* l, std::string_view source) {
-  if (source.starts_with(kAdapterPrefix)) source.remove_prefix(sizeof kAdapterPrefix - 1);
+// Whether the capture library lists the adapter `name` among the local ones
+// (with or without "rpcap://").
+bool is_listed(const wpcap::Library* l, std::string_view name) {
   char error[kErrorBufferSize] = "";
   wpcap::pcap_if_t* devices = nullptr;
-  if (l->findalldevs_ex(kAdapterPrefix, nullptr, &devices, error) != 0) return true;  // unknown
+  if (l->findalldevs_ex(kAdapterSourcePrefix.data(), nullptr, &devices, error) != 0) {
+    return true;  // unknown
+  }
   bool listed = false;
   for (const wpcap::pcap_if_t* d = devices; d && !listed; d = d->next) {
-    std::string_view name = d->name ? d->name : "";
-    if (name.starts_with(kAdapterPrefix)) name.remove_prefix(sizeof kAdapterPrefix - 1);
-    listed = name == source;
+    listed = classify_source(d->name ? d->name : "").name == name;
   }
   l->freealldevs(devices);
   return listed;
@@ -66,20 +63,21 @@ bool is_listed(const wpcap::Library* l, std::string_view source) {
 std::uint32_t open_failure_code(const wpcap::Library* l, const char* source, const char* error) {
   const std::uint32_t from_text = failure_code_from_text(error);
   if (from_text != sys::kErrorGenFailure) return from_text;
-  std::string_view text = source;
-  if (text.starts_with(kFilePrefix)) {
-    std::string path(text.substr(sizeof kFilePrefix - 1));
-    // A file that is there but refused without a word: a capture library that
-    // opens no savefiles.
-    return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES ? sys::kErrorFileNotFound
-                                                                       : sys::kErrorNotSupported;
+  const Source parsed = classify_source(source);
+  switch (parsed.kind) {
+    case SourceKind::kSavefile: {
+      const std::string path(parsed.name);
+      // A file that is there but refused without a word: a capture library
+      // that opens no savefiles.
+      return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES ? sys::kErrorFileNotFound
+                                                                         : sys::kErrorNotSupported;
+    }
+    case SourceKind::kUnsupported:
+      return sys::kErrorNotSupported;  // another scheme, or rpcap://HOST/ADAPTER
+    case SourceKind::kLocalAdapter:
+      break;
   }
-  if (text.find("://") != std::string_view::npos && !text.starts_with(kAdapterPrefix))
-    return sys::kErrorNotSupported;
-  if (text.starts_with(kAdapterPrefix) &&
-      text.substr(sizeof kAdapterPrefix - 1).find('/') != std::string_view::npos)
-    return sys::kErrorNotSupported;  // rpcap://HOST/ADAPTER
-  return is_listed(l, text) ? from_text : sys::kErrorDevNotExist;
+  return is_listed(l, parsed.name) ? from_text : sys::kErrorDevNotExist;
 }
 
 }  // namespace
@@ -102,7 +100,7 @@ Handle* open(const char* source, int snapshot_length, int flags, int read_timeou
     char ignored[kErrorBufferSize];
     l->setnonblock(p, 1, ignored);
   }
-  if (l->setmintocopy && !std::string_view(source).starts_with(kFilePrefix)) {
+  if (l->setmintocopy && classify_source(source).kind != SourceKind::kSavefile) {
     // The handle's event is signalled once this much data is there; the
     // default, 16 KB, would hold a lone frame back until the read time-out.
     l->setmintocopy(p, 1);
@@ -143,7 +141,7 @@ int next_frame(Handle* handle, FrameHeader* header, const std::uint8_t** data) {
 // cannot tell.
 Readiness readiness(Handle* handle) {
   const char* name = wpcap::remembered_name(native(handle));
-  if (name && std::string_view(name).starts_with(kFilePrefix))
+  if (name && classify_source(name).kind == SourceKind::kSavefile)
     return {Readiness::Kind::kNow, nullptr};
   const wpcap::Library* l = wpcap::library();
   if (void* event = l && l->getevent ? l->getevent(native(handle)) : nullptr)
