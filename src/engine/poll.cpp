@@ -276,6 +276,21 @@ void move_to_completed(ThreadRecord* record, ReadRequest* request) {
   sys::lock_leave(&record->lock);
 }
 
+namespace {
+
+// Kept out of offer_delivery, which runs for every frame served and mostly
+// returns at once: its quick answers then need no registers saved.
+[[gnu::noinline]] void queue_delivery(ThreadRecord* record) {
+  if (!sys::event_try_take(record->token)) return;
+  if (sys::thread_queue_apc(record->thread, APCProc, 0)) {
+    record->handing_back = true;
+  } else {
+    sys::event_set(record->token);
+  }
+}
+
+}  // namespace
+
 void offer_delivery(ThreadRecord* record) {
   if (!record->completed.present) return;
   if (defer_offers && passes < record->offer_from_pass) {
@@ -284,12 +299,7 @@ void offer_delivery(ThreadRecord* record) {
   }
   // A delivery on its way holds the token: known without asking the event,
   // which is a system call per frame served while a hand-back runs.
-  if (record->handing_back || !sys::event_try_take(record->token)) return;
-  if (sys::thread_queue_apc(record->thread, APCProc, 0)) {
-    record->handing_back = true;
-  } else {
-    sys::event_set(record->token);
-  }
+  if (!record->handing_back) queue_delivery(record);
 }
 
 }  // namespace pkdv::engine
