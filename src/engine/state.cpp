@@ -9,7 +9,7 @@
 
 namespace pkdv::engine {
 
-namespace {
+namespace gate {
 
 // Both sequentially consistent: a thread raises `inside` and then reads
 // `closed`, the teardown sets `closed` and then reads `inside`, so at least
@@ -21,32 +21,20 @@ std::atomic<bool> closed{false};
 // before the child has a second thread.
 unsigned forks_seen = 0;
 
+}  // namespace gate
+
+namespace {
+
 void open_gate() {
-  inside.store(0);
-  closed.store(false);
+  gate::inside.store(0);
+  gate::closed.store(false);
 }
 
 }  // namespace
 
-EngineEntry::EngineEntry() : forks_at_entry_(forks_seen) {
-  inside.fetch_add(1);
-  admitted_ = !closed.load();
-  if (!admitted_) inside.fetch_sub(1);
-}
-
-EngineEntry::~EngineEntry() {
-  // An entry from before a fork was counted in the parent's gate; the
-  // child's gate started again from nobody inside.
-  if (admitted_ && !forked_since()) inside.fetch_sub(1);
-}
-
-bool EngineEntry::forked_since() const {
-  return forks_at_entry_ != forks_seen;
-}
-
 bool close_gate() {
-  closed.store(true);
-  return inside.load() == 0;
+  gate::closed.store(true);
+  return gate::inside.load() == 0;
 }
 
 EngineState* engine_state = nullptr;
@@ -58,7 +46,7 @@ void build_state() {
 }
 
 void forget_parent_after_fork() {
-  ++forks_seen;
+  ++gate::forks_seen;
   forget_poller_after_fork();
   forget_kept_requests_after_fork();
   build_state();

@@ -5,6 +5,7 @@
 // the hand-off from the poller to delivery.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -129,10 +130,26 @@ class LockGuard {
 // touching the state); the poller does not, as the teardown stops it before
 // closing the gate. The teardown frees the state only when nobody is inside,
 // and a thread that comes later finds the gate closed and touches nothing.
+namespace gate {
+// What the gate counts (state.cpp), declared here so that the entry every
+// call makes is compiled inline.
+extern std::atomic<int> inside;
+extern std::atomic<bool> closed;
+extern unsigned forks_seen;
+}  // namespace gate
+
 class EngineEntry {
  public:
-  EngineEntry();
-  ~EngineEntry();
+  EngineEntry() : forks_at_entry_(gate::forks_seen) {
+    gate::inside.fetch_add(1);
+    admitted_ = !gate::closed.load();
+    if (!admitted_) gate::inside.fetch_sub(1);
+  }
+  ~EngineEntry() {
+    // An entry from before a fork was counted in the parent's gate; the
+    // child's gate started again from nobody inside.
+    if (admitted_ && !forked_since()) gate::inside.fetch_sub(1);
+  }
   EngineEntry(const EngineEntry&) = delete;
   EngineEntry& operator=(const EngineEntry&) = delete;
 
@@ -140,7 +157,7 @@ class EngineEntry {
   // The process forked while this entry was open, and this is the child
   // (the entry's thread forked from a completion routine): what the entry's
   // thread was doing belongs to the parent, whose state the child has left.
-  bool forked_since() const;
+  bool forked_since() const { return forks_at_entry_ != gate::forks_seen; }
 
  private:
   bool admitted_;
