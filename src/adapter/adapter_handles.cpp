@@ -10,8 +10,8 @@
 #include "adapter/truth_value.h"
 #include "engine/engine.h"
 #include "pkdv.h"
-#include "platform/bpf_program.h"
-#include "platform/capture.h"
+#include "capture/bpf_program.h"
+#include "capture/capture.h"
 #include "platform/platform.h"
 #include "platform/trace.h"
 

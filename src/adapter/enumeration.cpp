@@ -8,8 +8,8 @@
 #include <new>
 
 #include "pkdv.h"
-#include "platform/capture.h"
-#include "platform/capture_source.h"
+#include "capture/capture.h"
+#include "capture/capture_source.h"
 #include "platform/platform.h"
 #include "platform/trace.h"
 

@@ -8,8 +8,8 @@
 
 #include "adapter/trace_names.h"
 #include "pkdv.h"
-#include "platform/capture.h"
-#include "platform/oid_protocol.h"
+#include "capture/capture.h"
+#include "capture/oid_protocol.h"
 #include "platform/platform.h"
 #include "platform/trace.h"
 

@@ -1,7 +1,7 @@
 // How a capture handle appears in the diagnostics log's lines.
 #pragma once
 
-#include "platform/capture.h"
+#include "capture/capture.h"
 
 namespace pkdv {
 

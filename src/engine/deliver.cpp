@@ -17,7 +17,7 @@
 // otherwise at the start of its next pass.
 #include "engine/engine.h"
 #include "engine/state.h"
-#include "platform/capture.h"
+#include "capture/capture.h"
 #include "platform/platform.h"
 #include "platform/trace.h"
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "pkdv.h"
-#include "platform/capture.h"
+#include "capture/capture.h"
 #include "platform/platform.h"
 
 namespace pkdv::engine {

@@ -9,7 +9,7 @@
 
 #include "engine/engine.h"
 #include "engine/state.h"
-#include "platform/capture.h"
+#include "capture/capture.h"
 #include "platform/pacing.h"
 #include "platform/trace.h"
 

@@ -5,7 +5,7 @@
 #include "engine/engine.h"
 #include "engine/state.h"
 #include "pkdv.h"
-#include "platform/capture.h"
+#include "capture/capture.h"
 
 namespace pkdv::engine {
 

@@ -2,7 +2,7 @@
 
 #include "adapter/enumeration.h"
 #include "engine/engine.h"
-#include "platform/capture.h"
+#include "capture/capture.h"
 #include "platform/platform.h"
 #include "platform/trace.h"
 

@@ -1,7 +1,7 @@
 // The operating-system services the library needs, one definition per OS
 // (win32/ calls the real API; posix/ is our stand-in with the same behaviour).
 // Engine, adapter and module code reach the OS only through this header and
-// capture.h.
+// capture/capture.h.
 #pragma once
 
 #include <cstddef>

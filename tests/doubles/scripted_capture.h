@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/capture.h"
+#include "capture/capture.h"
 
 namespace pkdv::testing {
 

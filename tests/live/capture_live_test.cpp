@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "netns.h"
-#include "platform/capture.h"
+#include "capture/capture.h"
 
 namespace pkdv::capture {
 namespace {

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "netns.h"
-#include "platform/capture.h"
+#include "capture/capture.h"
 
 namespace pkdv::capture {
 namespace {

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "netns.h"
-#include "platform/bpf_program.h"
-#include "platform/capture.h"
+#include "capture/bpf_program.h"
+#include "capture/capture.h"
 #include "platform/platform.h"
 #include "savefile_writer.h"
 

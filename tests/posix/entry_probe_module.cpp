@@ -1,6 +1,6 @@
 // A shared object made of the real POSIX entry point and platform services
 // with a stand-in module and no capture unit, for the load/unload test.
-#include "capture_libpcap.h"
+#include "capture/libpcap/capture_libpcap.h"
 #include "module/module.h"
 
 namespace {

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "fake_wpcap.h"
-#include "platform/capture.h"
-#include "platform/win32/forwarder_header.h"
-#include "platform/win32/wpcap_library.h"
+#include "capture/capture.h"
+#include "capture/wpcap/forwarder_header.h"
+#include "capture/wpcap/wpcap_library.h"
 
 namespace pkdv::capture {
 namespace {

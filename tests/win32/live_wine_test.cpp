@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "dll_client.h"
-#include "platform/capture.h"
+#include "capture/capture.h"
 #include "stack_guard.h"
 
 namespace pkdv::testing {

@@ -5,7 +5,7 @@
 // need not know which of the two it is.
 #include <pthread.h>
 
-#include "capture_libpcap.h"
+#include "capture/libpcap/capture_libpcap.h"
 #include "current_thread.h"
 #include "module/module.h"
 

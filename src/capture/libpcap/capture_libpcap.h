@@ -1,5 +1,5 @@
 // What the POSIX entry point asks of the libpcap capture unit beyond
-// platform/capture.h.
+// capture/capture.h.
 #pragma once
 
 namespace pkdv::capture {

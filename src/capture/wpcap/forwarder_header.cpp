@@ -1,4 +1,4 @@
-#include "platform/win32/forwarder_header.h"
+#include "capture/wpcap/forwarder_header.h"
 
 #include <algorithm>
 #include <cstring>

@@ -6,8 +6,8 @@
 // memory. The frame's data pointer is right.
 #pragma once
 
-#include "platform/capture.h"
-#include "platform/win32/wpcap_abi.h"
+#include "capture/capture.h"
+#include "capture/wpcap/wpcap_abi.h"
 
 namespace pkdv::wpcap {
 

@@ -1,4 +1,4 @@
-#include "savefile_read_ahead.h"
+#include "capture/libpcap/savefile_read_ahead.h"
 
 #include <poll.h>
 #include <pthread.h>

@@ -1,4 +1,4 @@
-#include "platform/bpf_program.h"
+#include "capture/bpf_program.h"
 
 #include <cstring>
 

@@ -5,13 +5,13 @@
 #include <string>
 #include <string_view>
 
-#include "platform/capture.h"
-#include "platform/capture_failure.h"
-#include "platform/capture_source.h"
+#include "capture/capture.h"
+#include "capture/capture_failure.h"
+#include "capture/capture_source.h"
 #include "platform/platform.h"
-#include "platform/win32/forwarder_header.h"
-#include "platform/win32/open_handles.h"
-#include "platform/win32/wpcap_library.h"
+#include "capture/wpcap/forwarder_header.h"
+#include "capture/wpcap/open_handles.h"
+#include "capture/wpcap/wpcap_library.h"
 
 namespace pkdv::capture {
 

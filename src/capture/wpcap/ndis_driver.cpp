@@ -1,4 +1,4 @@
-#include "platform/win32/ndis_driver.h"
+#include "capture/wpcap/ndis_driver.h"
 
 #include <windows.h>
 
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <new>
 
-#include "platform/oid_protocol.h"
+#include "capture/oid_protocol.h"
 
 namespace pkdv::wpcap {
 

@@ -1,5 +1,5 @@
 // libpcap's remote-capture extension on Linux: the source strings are read by
-// platform/capture_source.h.
+// capture/capture_source.h.
 //
 // pcap_findalldevs_ex is declared by <pcap/pcap.h>. Where the installed
 // libpcap lacks it (Debian builds it without remote capture),
@@ -13,7 +13,7 @@
 
 #include <cstdio>
 
-#include "platform/capture_source.h"
+#include "capture/capture_source.h"
 
 namespace pkdv::capture {
 

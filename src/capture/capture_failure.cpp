@@ -1,4 +1,4 @@
-#include "platform/capture_failure.h"
+#include "capture/capture_failure.h"
 
 #include <algorithm>
 #include <cctype>

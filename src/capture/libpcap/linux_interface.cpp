@@ -1,4 +1,4 @@
-#include "linux_interface.h"
+#include "capture/libpcap/linux_interface.h"
 
 #include <linux/ethtool.h>
 #include <linux/sockios.h>

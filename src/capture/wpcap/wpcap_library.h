@@ -3,7 +3,7 @@
 // text tells about it.
 #pragma once
 
-#include "platform/win32/wpcap_abi.h"
+#include "capture/wpcap/wpcap_abi.h"
 
 namespace pkdv::wpcap {
 

@@ -1,7 +1,7 @@
 // The local form of pcap_findalldevs_ex for a libpcap built without remote
 // capture: it lists the local host as a remote-enabled libpcap does; remote
 // hosts are refused.
-#include "pcap_remote_compat.h"
+#include "capture/libpcap/pcap_remote_compat.h"
 
 #include <cstdio>
 #include <cstdlib>

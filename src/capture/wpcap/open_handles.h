@@ -3,8 +3,8 @@
 // either (trace lines do) changes nothing.
 #pragma once
 
-#include "platform/capture.h"
-#include "platform/win32/wpcap_abi.h"
+#include "capture/capture.h"
+#include "capture/wpcap/wpcap_abi.h"
 
 namespace pkdv::wpcap {
 

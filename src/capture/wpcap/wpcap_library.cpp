@@ -1,8 +1,8 @@
-#include "platform/win32/wpcap_library.h"
+#include "capture/wpcap/wpcap_library.h"
 
 #include <windows.h>
 
-#include "platform/win32/forwarder_header.h"
+#include "capture/wpcap/forwarder_header.h"
 
 #include <cstdio>
 #include <cwchar>

@@ -19,14 +19,14 @@
 #include <string>
 #include <thread>
 
-#include "capture_libpcap.h"
-#include "linux_interface.h"
-#include "ndis_driver.h"
-#include "pcap_remote_compat.h"
-#include "savefile_read_ahead.h"
-#include "platform/bpf_program.h"
-#include "platform/capture.h"
-#include "platform/capture_failure.h"
+#include "capture/libpcap/capture_libpcap.h"
+#include "capture/libpcap/linux_interface.h"
+#include "capture/libpcap/ndis_driver.h"
+#include "capture/libpcap/pcap_remote_compat.h"
+#include "capture/libpcap/savefile_read_ahead.h"
+#include "capture/bpf_program.h"
+#include "capture/capture.h"
+#include "capture/capture_failure.h"
 #include "platform/pacing.h"
 #include "platform/platform.h"
 

@@ -3,8 +3,8 @@
 
 #include <memory>
 
-#include "platform/capture.h"
-#include "platform/win32/wpcap_library.h"
+#include "capture/capture.h"
+#include "capture/wpcap/wpcap_library.h"
 
 namespace pkdv::wpcap {
 

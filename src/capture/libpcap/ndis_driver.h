@@ -14,8 +14,8 @@
 
 #include <pcap/pcap.h>
 
-#include "platform/capture.h"
-#include "platform/oid_protocol.h"
+#include "capture/capture.h"
+#include "capture/oid_protocol.h"
 
 namespace pkdv::capture {
 

@@ -1,4 +1,4 @@
-#include "platform/win32/open_handles.h"
+#include "capture/wpcap/open_handles.h"
 
 #include <windows.h>
 
@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/win32/ndis_driver.h"
-#include "platform/win32/wpcap_library.h"
+#include "capture/wpcap/ndis_driver.h"
+#include "capture/wpcap/wpcap_library.h"
 
 namespace pkdv::wpcap {
 

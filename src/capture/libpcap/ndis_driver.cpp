@@ -1,4 +1,4 @@
-#include "ndis_driver.h"
+#include "capture/libpcap/ndis_driver.h"
 
 #include <linux/if_packet.h>
 #include <net/if.h>  // IFF_RUNNING
@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "linux_interface.h"
+#include "capture/libpcap/linux_interface.h"
 #include "platform/platform.h"
 
 namespace pkdv::capture {
