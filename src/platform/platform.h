@@ -1,5 +1,5 @@
 // The operating-system services the library needs, one definition per OS
-// (win32/ calls the real API; posix/ is our stand-in with the same behaviour).
+// (win32/ calls the real API; linux/ is our stand-in with the same behaviour).
 // Engine, adapter and module code reach the OS only through this header and
 // capture/capture.h.
 #pragma once
