@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "netns.h"
-#include "capture/libpcap/ndis_driver.h"
 #include "capture/capture.h"
+#include "capture/libpcap/ndis_driver.h"
 #include "platform/platform.h"
 
 namespace pkdv::capture {

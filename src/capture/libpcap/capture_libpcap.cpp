@@ -20,13 +20,13 @@
 #include <thread>
 
 #include "capture/libpcap/capture_libpcap.h"
+#include "capture/bpf_program.h"
+#include "capture/capture.h"
+#include "capture/capture_failure.h"
 #include "capture/libpcap/linux_interface.h"
 #include "capture/libpcap/ndis_driver.h"
 #include "capture/libpcap/pcap_remote_compat.h"
 #include "capture/libpcap/savefile_read_ahead.h"
-#include "capture/bpf_program.h"
-#include "capture/capture.h"
-#include "capture/capture_failure.h"
 #include "platform/pacing.h"
 #include "platform/platform.h"
 
