@@ -262,10 +262,33 @@ void forget_poller_after_fork() {
   poller_thread = nullptr;
 }
 
+namespace {
+// Posts and hand-backs wake the poller under globalLock. Unhooking it under
+// that lock means none of them is still inside worker_wake when the worker is
+// freed. Only a poller stuck inside a pass holds the lock for long, and then
+// no waker can be inside either: after a bound the unload goes on without it.
+void unhook_poller() {
+  if (!state_built()) return;
+  constexpr int kLockTries = 2000;  // 1 ms apart
+  for (int tries = 0; tries < kLockTries; ++tries) {
+    if (sys::lock_try_enter(&state().globalLock)) {
+      poller_thread = nullptr;
+      poller_sleeping = false;
+      sys::lock_leave(&state().globalLock);
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+}  // namespace
+
 bool stop_poller(bool process_exiting) {
-  const bool stopped = !poller_thread || sys::worker_stop(poller_thread, process_exiting);
+  sys::Worker* poller = poller_thread;
+  // At process exit the worker is never freed (see worker_stop), and the
+  // lock may belong to a thread the exit has stopped.
+  if (poller && !process_exiting) unhook_poller();
   poller_thread = nullptr;
-  return stopped;
+  return !poller || sys::worker_stop(poller, process_exiting);
 }
 
 void move_to_completed(ThreadRecord* record, ReadRequest* request) {
