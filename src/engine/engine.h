@@ -37,8 +37,6 @@ bool start_poller();
 // At load: a poller that cannot start now is tried again by the first read,
 // which fails with the reason if it still cannot.
 void start_poller_or_at_first_read();
-// Whether a poller thread runs in this process.
-bool poller_running();
 // Ends the poller's sleep, if it sleeps: a read was posted or reads were
 // handed back. No system call unless it sleeps. The caller holds globalLock.
 void wake_poller();

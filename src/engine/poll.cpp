@@ -243,10 +243,6 @@ void start_poller_or_at_first_read() {
   if (!start_poller()) state().start_poller_on_first_read = true;
 }
 
-bool poller_running() {
-  return poller_thread != nullptr;
-}
-
 void wake_poller() {
   if (!poller_sleeping || !poller_thread) return;
   poller_sleeping = false;
@@ -268,9 +264,8 @@ namespace {
 // freed. Only a poller stuck inside a pass holds the lock for long, and then
 // no waker can be inside either: after a bound the unload goes on without it.
 void unhook_poller() {
-  if (!state_built()) return;
   constexpr int kLockTries = 2000;  // 1 ms apart
-  for (int tries = 0; tries < kLockTries; ++tries) {
+  for (int tries = 0; state_built() && tries < kLockTries; ++tries) {
     if (sys::lock_try_enter(&state().globalLock)) {
       poller_thread = nullptr;
       poller_sleeping = false;
@@ -279,16 +274,17 @@ void unhook_poller() {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+  poller_thread = nullptr;
 }
 }  // namespace
 
 bool stop_poller(bool process_exiting) {
   sys::Worker* poller = poller_thread;
-  // At process exit the worker is never freed (see worker_stop), and the
-  // lock may belong to a thread the exit has stopped.
-  if (poller && !process_exiting) unhook_poller();
-  poller_thread = nullptr;
-  return !poller || sys::worker_stop(poller, process_exiting);
+  if (!poller) return true;
+  // At process exit the worker is never freed (see worker_stop) and client
+  // threads may still post and wake it: it stays hooked.
+  if (!process_exiting) unhook_poller();
+  return sys::worker_stop(poller, process_exiting);
 }
 
 void move_to_completed(ThreadRecord* record, ReadRequest* request) {
