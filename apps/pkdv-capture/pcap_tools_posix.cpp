@@ -199,6 +199,10 @@ SavefileStream::SavefileStream(const std::string& path) : state_(std::make_uniqu
   int ends[2];
   if (pipe(ends) != 0) throw PcapToolError(std::string("cannot make a pipe: ") + strerror(errno));
   FILE* writing = fdopen(ends[1], "wb");
+  // Unbuffered: exit() flushes every stream from the exiting thread, and a
+  // frame the detached relay had buffered would then meet the closed pipe
+  // there, where SIGPIPE is not blocked and ends the process.
+  if (writing) setvbuf(writing, nullptr, _IONBF, 0);
   // The header fits in the pipe: the library's open reads it before the relay starts.
   state_->dumper = writing ? pcap_dump_fopen(state_->input->frames.state_->handle, writing) : nullptr;
   if (!state_->dumper || pcap_dump_flush(state_->dumper) != 0) {
