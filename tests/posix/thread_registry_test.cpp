@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-#include "thread_registry.h"
+#include "threads.h"
 
 namespace pkdv::sys {
 namespace {

@@ -6,8 +6,8 @@
 #include <pthread.h>
 
 #include "capture/libpcap/capture_libpcap.h"
-#include "current_thread.h"
 #include "module/module.h"
+#include "threads.h"
 
 namespace {
 
