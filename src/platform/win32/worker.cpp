@@ -171,6 +171,12 @@ bool worker_stop(Worker* w, bool process_exiting) {
       case WAIT_OBJECT_0:
         exit_by_apc();
         parked = true;
+        // Outside a DLL nobody holds the loader lock, so the thread's exit
+        // can be waited for. Not waiting lets a caller's process exit while
+        // the thread is still inside ExitThread, and Wine then kills the
+        // process at exit (SIGKILL after its grace time) instead of letting
+        // it end with its own status.
+        if (!loader_notifies) WaitForSingleObject(w->thread, kParkTimeoutMs);
         break;
       case WAIT_OBJECT_0 + 1:  // someone else ended it already
         break;
