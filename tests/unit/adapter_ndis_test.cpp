@@ -102,35 +102,32 @@ TEST_F(NdisRequestTest, TheDriverGetsOidLengthAndDataWithElevenBytesOfOverhead) 
   EXPECT_EQ(calls[1].size, 11u);
 }
 
-TEST_F(NdisRequestTest, AQueryThatReturnsBytesCopiesThemAndReportsTheCount) {
-  Request request(PKDV_NDIS_REQUEST_QUERY, 0x01010102, 8);
+// What the driver returns is copied and counted, up to the buffer's length.
+TEST_F(NdisRequestTest, AQueryCopiesAndCountsTheReturnedBytesCutToTheBuffersLength) {
+  Request fits(PKDV_NDIS_REQUEST_QUERY, 0x01010102, 8);
   reply(answers(6, {0x02, 0, 0, 0, 0, 1}));
-  EXPECT_EQ(make(request), 0u);
-  EXPECT_EQ(std::vector<std::uint8_t>(request.bytes.begin(), request.bytes.begin() + 6),
+  EXPECT_EQ(make(fits), 0u);
+  EXPECT_EQ(std::vector<std::uint8_t>(fits.bytes.begin(), fits.bytes.begin() + 6),
             (std::vector<std::uint8_t>{0x02, 0, 0, 0, 0, 1}));
-  EXPECT_EQ(request.bytes[6], kUntouched);
-  EXPECT_EQ(request.record.bytes_written, 6u);
-  EXPECT_EQ(request.record.bytes_needed, 6u);
-}
+  EXPECT_EQ(fits.bytes[6], kUntouched);
+  EXPECT_EQ(fits.record.bytes_written, 6u);
+  EXPECT_EQ(fits.record.bytes_needed, 6u);
 
-TEST_F(NdisRequestTest, AQueryWithoutBytesLeavesTheRecordAndReportsOne) {
-  Request request(PKDV_NDIS_REQUEST_QUERY, 0x00010107, 4);
-  reply(answers(0, {9, 9, 9, 9}));
-  EXPECT_EQ(make(request), PKDV_NDIS_STATUS_NO_DATA);
-  EXPECT_TRUE(request.untouched());
-}
-
-TEST_F(NdisRequestTest, MoreBytesThanTheBufferHoldsAreCutToItsLength) {
-  Request request(PKDV_NDIS_REQUEST_QUERY, 0x00010101, 4);
+  Request too_small(PKDV_NDIS_REQUEST_QUERY, 0x00010101, 4);
   reply(answers(100, {1, 2, 3, 4, 5, 6, 7}));
-  EXPECT_EQ(make(request), 0u);
-  EXPECT_EQ(std::vector<std::uint8_t>(request.bytes.begin(), request.bytes.begin() + 4),
+  EXPECT_EQ(make(too_small), 0u);
+  EXPECT_EQ(std::vector<std::uint8_t>(too_small.bytes.begin(), too_small.bytes.begin() + 4),
             (std::vector<std::uint8_t>{1, 2, 3, 4}));
-  for (std::size_t i = 4; i < request.bytes.size(); ++i) {
-    EXPECT_EQ(request.bytes[i], kUntouched) << "byte " << i;
+  for (std::size_t i = 4; i < too_small.bytes.size(); ++i) {
+    EXPECT_EQ(too_small.bytes[i], kUntouched) << "byte " << i;
   }
-  EXPECT_EQ(request.record.bytes_written, 4u);
-  EXPECT_EQ(request.record.bytes_needed, 4u);
+  EXPECT_EQ(too_small.record.bytes_written, 4u);
+  EXPECT_EQ(too_small.record.bytes_needed, 4u);
+
+  Request nothing(PKDV_NDIS_REQUEST_QUERY, 0x00010107, 4);
+  reply(answers(0, {9, 9, 9, 9}));
+  EXPECT_EQ(make(nothing), PKDV_NDIS_STATUS_NO_DATA) << "no bytes: the record is left alone";
+  EXPECT_TRUE(nothing.untouched());
 }
 
 TEST_F(NdisRequestTest, APendingCallEndsWithTheOverlappedResult) {
@@ -166,7 +163,6 @@ TEST_F(NdisRequestTest, AnImmediateRefusalGivesFiftyAndKeepsTheDriversError) {
 
 TEST_F(NdisRequestTest, ASetNeverWritesBack) {
   Request request(PKDV_NDIS_REQUEST_SET, 0x0001010E, 4);
-  std::memset(request.bytes.data(), kUntouched, request.bytes.size());
   reply(answers(4, {1, 2, 3, 4}));
   EXPECT_EQ(make(request), 0u);
   EXPECT_TRUE(request.untouched());
