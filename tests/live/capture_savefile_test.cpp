@@ -54,28 +54,6 @@ TEST_F(Savefile, KnowsItsNameAndHasNoDriver) {
   EXPECT_EQ(adapter_name(handle), nullptr) << "close forgets the handle";
 }
 
-TEST_F(Savefile, FilterKeepsOnlyMatchingFrames) {
-  write({{1, 0, testing::test_frame(0x0800, 60)},
-         {2, 0, testing::test_frame(0x88b5, 60)},
-         {3, 0, testing::test_frame(0x0806, 60)}});
-  Handle* handle = open_savefile();
-  ASSERT_NE(handle, nullptr);
-
-  pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65536);
-  bpf_program program{};
-  ASSERT_EQ(pcap_compile(dead, &program, "ether proto 0x88b5", 1, PCAP_NETMASK_UNKNOWN), 0);
-  EXPECT_EQ(set_filter(handle, program.bf_len, program.bf_insns), 0);
-  pcap_freecode(&program);
-  pcap_close(dead);
-
-  FrameHeader header{};
-  const std::uint8_t* data = nullptr;
-  ASSERT_EQ(next_frame(handle, &header, &data), 1);
-  EXPECT_EQ(header.seconds, 2);
-  EXPECT_LT(next_frame(handle, &header, &data), 0);
-  close(handle);
-}
-
 // On a savefile the capture unit runs the program itself, so that the length
 // it returns cuts the frame: its verdict on every frame of the sample must be
 // libpcap's own for what libpcap compiles (indirect loads, header lengths,
