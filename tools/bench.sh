@@ -31,8 +31,8 @@ else
 fi
 
 tools/install-deps.sh
-# The benchmarks are built in the linux lane's tree, whose library (the shipped
-# one: test hooks go only into the tests' core) is then compiled once for both.
+# The benchmarks are built in the linux lane's tree, whose library objects
+# (the shipped ones, which the tests link too) are then compiled once for both.
 build=build/bench
 mkdir -p "$build"
 cmake --preset linux -DPKDV_BUILD_BENCH=ON >/dev/null

@@ -2,8 +2,6 @@
 
 #include <new>
 
-#include "test_hooks.h"
-
 namespace pkdv::engine {
 
 namespace {
@@ -15,39 +13,23 @@ constexpr int kMostKeptRequests = 4096;
 ReadRequest* kept_requests = nullptr;
 int kept_count = 0;
 
-template <typename T>
-T* allocate() {
-  T* object = new (std::nothrow) T{};
-  if (object) test_hooks::allocation_made();
-  return object;
-}
-
-template <typename T>
-void release(T* object) {
-  if (!object) return;
-  test_hooks::allocation_released();
-  delete object;
-}
-
 }  // namespace
 
 ReadRequest* new_request() {
   ReadRequest* request = kept_requests;
-  if (!request) return allocate<ReadRequest>();
+  if (!request) return new (std::nothrow) ReadRequest{};
   kept_requests = request->next;
   --kept_count;
   *request = ReadRequest{};
-  test_hooks::allocation_made();
   return request;
 }
 
 void free_request(ReadRequest* request) {
   if (!request) return;
   if (kept_count == kMostKeptRequests) {
-    release(request);
+    delete request;
     return;
   }
-  test_hooks::allocation_released();
   request->next = kept_requests;
   kept_requests = request;
   ++kept_count;
@@ -67,10 +49,10 @@ void forget_kept_requests_after_fork() {
 }
 
 ThreadRecord* new_record() {
-  return allocate<ThreadRecord>();
+  return new (std::nothrow) ThreadRecord{};
 }
 void free_record(ThreadRecord* record) {
-  release(record);
+  delete record;
 }
 
 }  // namespace pkdv::engine

@@ -166,11 +166,11 @@ class EngineEntry {
 };
 
 // --- Allocations. ---
-// The engine's allocations, in one place so that test builds can make the
-// Nth one fail and check that nothing is written through a missing object
-// (tests/hooks/test_hooks.h). Requests are kept for reuse when their reads are over, so that a
-// client that posts its next read from a completion routine costs no heap traffic. Both: the caller
-// holds globalLock, which also guards the kept requests.
+// Requests and records come from the nothrow forms of new: a lack of memory
+// is a result the caller reports. Requests are kept for reuse when their reads
+// are over, so that a client that posts its next read from a completion
+// routine costs no heap traffic. Both: the caller holds globalLock, which also
+// guards the kept requests.
 ReadRequest* new_request();
 void free_request(ReadRequest* request);
 // Frees the kept requests (the engine's state is being destroyed).

@@ -21,9 +21,23 @@ std::mutex tracked_mutex;
 void* tracked[kMostTracked];
 int tracked_count = 0;
 
+// The live blocks from the nothrow forms, watched or not (under tracked_mutex).
+struct Block {
+  void* at;
+  std::size_t size;
+};
+constexpr int kMostNothrowBlocks = 4096;
+Block live_nothrow[kMostNothrowBlocks];
+int nothrow_count = 0;
+
 void track(void* block) {
   std::lock_guard guard(tracked_mutex);
   if (tracked_count < kMostTracked) tracked[tracked_count++] = block;
+}
+
+void track_nothrow(void* block, std::size_t size) {
+  std::lock_guard guard(tracked_mutex);
+  if (nothrow_count < kMostNothrowBlocks) live_nothrow[nothrow_count++] = {block, size};
 }
 
 void untrack(void* block) {
@@ -31,7 +45,13 @@ void untrack(void* block) {
   for (int i = tracked_count - 1; i >= 0; --i) {
     if (tracked[i] == block) {
       tracked[i] = tracked[--tracked_count];
-      return;
+      break;
+    }
+  }
+  for (int i = nothrow_count - 1; i >= 0; --i) {
+    if (live_nothrow[i].at == block) {
+      live_nothrow[i] = live_nothrow[--nothrow_count];
+      break;
     }
   }
 }
@@ -46,6 +66,12 @@ void* allocate(std::size_t size) {
   }
   void* block = std::malloc(size ? size : 1);
   if (block && watching) track(block);
+  return block;
+}
+
+void* allocate_nothrow(std::size_t size) {
+  void* block = allocate(size);
+  if (block) track_nothrow(block, size);
   return block;
 }
 
@@ -80,6 +106,13 @@ void HeapFaults::forget_outstanding() {
   tracked_count = 0;
 }
 
+long HeapFaults::nothrow_blocks(std::size_t size) {
+  std::lock_guard guard(tracked_mutex);
+  long count = 0;
+  for (int i = 0; i < nothrow_count; ++i) count += live_nothrow[i].size == size;
+  return count;
+}
+
 HeapWatch::HeapWatch() : was_watching_(watching) {
   watching = true;
 }
@@ -97,6 +130,7 @@ HeapPause::~HeapPause() {
 }  // namespace pkdv::testing
 
 using pkdv::testing::allocate;
+using pkdv::testing::allocate_nothrow;
 using pkdv::testing::release;
 
 // Out of line even in a link-time optimised build: valgrind replaces these by
@@ -112,10 +146,10 @@ using pkdv::testing::release;
   throw std::bad_alloc();
 }
 [[gnu::noinline]] void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  return allocate(size);
+  return allocate_nothrow(size);
 }
 [[gnu::noinline]] void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-  return allocate(size);
+  return allocate_nothrow(size);
 }
 [[gnu::noinline]] void operator delete(void* block) noexcept {
   release(block);

@@ -5,6 +5,8 @@
 //
 // Only allocations made by a thread inside a HeapWatch scope are counted and
 // can fail; the test's own bookkeeping outside such scopes is left alone.
+// Apart from that, the blocks from the nothrow forms of new are noted with
+// their sizes, from every thread: the engine's objects come from those forms.
 #pragma once
 
 #include <cstddef>
@@ -24,6 +26,11 @@ class HeapFaults {
   static long outstanding();
   // Forgets the blocks still outstanding (after a test has reported them).
   static void forget_outstanding();
+  // Blocks of `size` bytes from the nothrow forms of new, made by any thread,
+  // watched or not, and not freed since. The engine allocates its requests
+  // and records that way (a lack of memory is a result it reports, never an
+  // exception): counted by their sizes, a leak of either shows here.
+  static long nothrow_blocks(std::size_t size);
 };
 
 // Counts (and may fail) the calling thread's allocations while it lives.

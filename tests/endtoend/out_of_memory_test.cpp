@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 #include <net/if.h>
 
-#include "../fault/failing_heap.h"
+#include "doubles/failing_heap.h"
 #include "pkdv.h"
 
 namespace pkdv::testing {

@@ -24,16 +24,6 @@ void PKDV_CALLBACK record_nt_form(std::uint32_t status, std::uint32_t count,
   if (log.on_call) log.on_call();
 }
 
-void PKDV_CALLBACK record_95_form(std::uintptr_t context) {
-  auto& log = RoutineLog::get();
-  log.calls.push_back({1, 0, 0, context, sys::current_thread_id()});
-  if (log.on_call) log.on_call();
-}
-
-PKDV_COMPLETION_ROUTINE routine_95_as_passed() {
-  return reinterpret_cast<PKDV_COMPLETION_ROUTINE>(reinterpret_cast<void (*)()>(record_95_form));
-}
-
 void AdapterTest::SetUp() {
   capture_.reset();
   routines_.clear();

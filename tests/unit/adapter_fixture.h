@@ -23,7 +23,7 @@ struct RoutineCall {
   sys::ThreadId thread;
 };
 
-// Every call of the two recording routines, in order.
+// Every call of the recording routine, in order.
 class RoutineLog {
  public:
   static RoutineLog& get();
@@ -35,9 +35,6 @@ class RoutineLog {
 
 void PKDV_CALLBACK record_nt_form(std::uint32_t status, std::uint32_t count,
                                   std::uintptr_t context);
-void PKDV_CALLBACK record_95_form(std::uintptr_t context);
-// The 95-form routine as a client of that family passes it.
-PKDV_COMPLETION_ROUTINE routine_95_as_passed();
 
 // A probe called as a client that reads the whole 32-bit result register.
 inline std::uint32_t whole_result(uint8_t(PKDV_CALL* probe)()) {

@@ -91,12 +91,19 @@ class EngineTest : public ::testing::Test {
 
   ScriptedCapture& capture_ = ScriptedCapture::get();
   CompletionLog& log_ = CompletionLog::get();
+
+ private:
+  long alive_before_ = 0;
 };
 
 // A frame's bytes for the scripted capture: `n` of them, all `fill`.
 inline std::vector<std::uint8_t> bytes(std::size_t n, std::uint8_t fill = 0xAB) {
   return std::vector<std::uint8_t>(n, fill);
 }
+
+// The engine's requests and records that are alive, counted by the failing
+// heap (doubles/failing_heap.h).
+long live_requests_and_records();
 
 // A PacketBuffer with room for `capacity` data bytes.
 class Buffer {

@@ -14,8 +14,6 @@
 #include <thread>
 #include <type_traits>
 
-#include "test_hooks.h"
-
 namespace pkdv::sys {
 
 namespace {
@@ -300,8 +298,7 @@ bool thread_is_caller(ThreadHandle thread) {
 }
 
 bool thread_queue_apc(ThreadHandle thread, ApcRoutine routine, std::uintptr_t parameter) {
-  return thread && routine && !test_hooks::queueing_fails() &&
-         queue_call(thread, routine, parameter);
+  return thread && routine && queue_call(thread, routine, parameter);
 }
 
 std::uint32_t wait_alertable(std::uint32_t milliseconds) {
