@@ -49,11 +49,8 @@ struct Read {
   std::vector<std::uint8_t> storage =
       std::vector<std::uint8_t>(PKDV_PACKET_BUFFER_HEADER_SIZE + 256);
   std::uint32_t transferred = 0;
-  PacketBuffer* buffer() {
-    auto* b = reinterpret_cast<PacketBuffer*>(storage.data());
-    b->capacity = 256;
-    return b;
-  }
+  Read() { buffer()->capacity = 256; }
+  PacketBuffer* buffer() { return reinterpret_cast<PacketBuffer*>(storage.data()); }
 };
 
 AdapterHandle open_fake(DllClient& dll) {
@@ -61,64 +58,66 @@ AdapterHandle open_fake(DllClient& dll) {
   return dll.open(name);
 }
 
-TEST(Win32Lifecycle, UnloadRightAfterLoadFiftyTimes) {
-  const int baseline = thread_count();
-  const DWORD start = GetTickCount();
-  for (int i = 0; i < kCycles; ++i) {
-    DllClient dll;
-    ASSERT_TRUE(dll.load());
-    dll.unload();
-  }
-  // A cycle that waited for its poller under the loader lock would take seconds.
-  EXPECT_LT(GetTickCount() - start, 10000u);
-  expect_threads_back_to(baseline);
-}
-
-TEST(Win32Lifecycle, UnloadWithReadsPendingFiftyTimes) {
-  const int baseline = thread_count();
-  routine_calls = 0;
-  for (int i = 0; i < kCycles; ++i) {
-    DllClient dll;
-    ASSERT_TRUE(dll.load());
-    AdapterHandle adapter = open_fake(dll);
-    ASSERT_NE(adapter, PKDV_INVALID_ADAPTER);
-    Read reads[3];
-    for (Read& r : reads)
-      ASSERT_EQ(dll.read(adapter, r.buffer(), &r.transferred, 0, count_call), 1u);
-    Sleep(static_cast<DWORD>(i % 5) * 30);  // unload at different points of the poller's cycle
-    dll.unload();
-  }
-  expect_threads_back_to(baseline);
-  EXPECT_EQ(routine_calls, 0);
-}
-
-// Reads filled but never handed back (their thread never waits alertably),
-// torn down at unload: no routine runs. The reading thread ends before any
-// alertable wait, so the deliveries queued to it are discarded with it.
-DWORD WINAPI read_then_unload(void*) {
-  DllClient dll;
-  if (!dll.load()) return 1;
-  AdapterHandle adapter = open_fake(dll);
+void push_frames(AdapterHandle adapter, int count) {
   auto push = reinterpret_cast<fake_wpcap::PushFrameFn>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("wpcap.dll"), "fake_push_frame")));
-  const std::uint8_t frame[60] = {1, 2, 3};
-  push(reinterpret_cast<void*>(adapter), frame, sizeof frame);
-  push(reinterpret_cast<void*>(adapter), frame, sizeof frame);
-  Read reads[3];
-  for (Read& r : reads) dll.read(adapter, r.buffer(), &r.transferred, 0, count_call);
-  Sleep(250);  // two passes: two reads completed, one pending
-  dll.unload();
-  return reads[0].buffer()->sequence == 1 && reads[1].buffer()->sequence == 2 ? 0 : 2;
+  for (std::uint8_t i = 0; i < count; ++i) {
+    const std::uint8_t frame[4] = {i, i, i, i};
+    push(reinterpret_cast<void*>(adapter), frame, sizeof frame);
+  }
 }
 
-TEST(Win32Lifecycle, UnloadWithReadsCompletedAndPendingCallsNoRoutine) {
+// One load and unload, in a thread of its own that ends without waiting
+// alertably, so hand-backs queued to it are discarded with it. Every other
+// cycle unloads right after the load; the rest with three reads pending,
+// unloaded at a point of the poller's cycle that moves from cycle to cycle;
+// every tenth with two of them filled (never handed back) and one pending.
+struct Cycle {
+  int index;
+  DWORD unload_ms = 0;
+};
+
+DWORD WINAPI load_and_unload(void* argument) {
+  auto* cycle = static_cast<Cycle*>(argument);
+  const bool reads_filled = cycle->index % 10 == 9;
+  const bool reads_pending = cycle->index % 2 == 1;
+  DllClient dll;
+  if (!dll.load()) return 1;
+  Read reads[3];
+  if (reads_pending) {
+    const AdapterHandle adapter = open_fake(dll);
+    if (adapter == PKDV_INVALID_ADAPTER) return 2;
+    if (reads_filled) push_frames(adapter, 2);
+    for (Read& r : reads)
+      if (dll.read(adapter, r.buffer(), &r.transferred, 0, count_call) != 1) return 3;
+    Sleep(reads_filled ? 250 : static_cast<DWORD>(cycle->index % 5) * 30);
+  }
+  const DWORD start = GetTickCount();
+  dll.unload();
+  cycle->unload_ms = GetTickCount() - start;
+  if (reads_filled && (reads[0].buffer()->sequence != 1 || reads[1].buffer()->sequence != 2))
+    return 4;  // the frames were not moved into the reads
+  return 0;
+}
+
+TEST(Win32Lifecycle, FiftyUnloadsRightAfterLoadOrWithReadsPendingAndFilledCallNoRoutine) {
+  const int baseline = thread_count();
   routine_calls = 0;
-  HANDLE thread = CreateThread(nullptr, 0, read_then_unload, nullptr, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
-  DWORD code = 99;
-  GetExitCodeThread(thread, &code);
-  CloseHandle(thread);
-  EXPECT_EQ(code, 0u) << "the frames were not moved into the reads";
+  DWORD unloading_ms = 0;
+  for (int i = 0; i < kCycles; ++i) {
+    // (No SCOPED_TRACE: GoogleTest would start a thread of its own for it.)
+    Cycle cycle{i};
+    HANDLE thread = CreateThread(nullptr, 0, load_and_unload, &cycle, 0, nullptr);
+    ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0) << "cycle " << i;
+    DWORD code = 99;
+    GetExitCodeThread(thread, &code);
+    CloseHandle(thread);
+    ASSERT_EQ(code, 0u) << "cycle " << i;
+    unloading_ms += cycle.unload_ms;
+  }
+  // An unload that waited for its poller under the loader lock would take seconds.
+  EXPECT_LT(unloading_ms, 10000u);
+  expect_threads_back_to(baseline);
   EXPECT_EQ(routine_calls, 0);
 }
 
@@ -133,17 +132,12 @@ TEST(Win32Lifecycle, ReadsAreHandedBackInOrderDuringAnAlertableWait) {
   DllClient dll;
   ASSERT_TRUE(dll.load());
   AdapterHandle adapter = open_fake(dll);
-  auto push = reinterpret_cast<fake_wpcap::PushFrameFn>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("wpcap.dll"), "fake_push_frame")));
   delivered.clear();
   Read reads[3];
   for (std::uintptr_t i = 0; i < 3; ++i)
     ASSERT_EQ(dll.read(adapter, reads[i].buffer(), &reads[i].transferred, 100 + i, record_context),
               1u);
-  for (std::uint8_t i = 0; i < 3; ++i) {
-    const std::uint8_t frame[4] = {i, i, i, i};
-    push(reinterpret_cast<void*>(adapter), frame, sizeof frame);
-  }
+  push_frames(adapter, 3);
   Sleep(300);
   EXPECT_TRUE(delivered.empty()) << "a routine ran outside an alertable wait";
   for (int i = 0; i < 20 && delivered.size() < 3; ++i) SleepEx(100, TRUE);
