@@ -221,7 +221,7 @@ int run_capture(const Options& options) {
   };
   ReadRing ring(adapter.handle(),
                 {.reads = options.reads,
-                 .most_reads = std::max(options.reads, kMaxReads),
+                 .most_reads = std::max(options.reads, ReadRing::kMostAddedReads),
                  .count = options.count,
                  .savefile = !live},
                 on_frame);
