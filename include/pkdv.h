@@ -26,8 +26,10 @@
  * dlclose cancels it where it blocks and leaves the library's state
  * allocated; a poller spinning in the capture library without blocking would
  * stay in code that is then unmapped. Unloading frees everything loading and
- * opening allocated once the client has closed its adapters, and threads
- * that used the library may end while it is unloaded.
+ * opening allocated once the client has closed its adapters (POSIX: but for
+ * a few dozen bytes for each other thread that used the library and still
+ * runs, by which it would tell of its end), and threads that used the library
+ * may end while it is unloaded.
  *
  * POSIX process events:
  *  - exit() unloads the library while the client's threads still run. A

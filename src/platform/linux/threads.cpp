@@ -4,7 +4,7 @@
 #include "threads.h"
 
 #include <pthread.h>
-#include <sched.h>
+#include <semaphore.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -42,7 +42,28 @@ void mark_ended(ThreadState* state) {
   state->wake.notify_all();
 }
 
+bool note_posted(sem_t* note) {
+  int value = 0;
+  sem_getvalue(note, &value);
+  return value > 0;
+}
+
 }  // namespace
+
+sem_t* new_end_note() {
+  auto* note = new (std::nothrow) sem_t;
+  if (note) sem_init(note, 0, 0);
+  return note;
+}
+
+void free_end_note(sem_t* note) {
+  sem_destroy(note);
+  delete note;
+}
+
+ThreadState::~ThreadState() {
+  if (!leaves_note) free_end_note(end_note);
+}
 
 void retain(ThreadState* state) {
   state->references.fetch_add(1, std::memory_order_relaxed);
@@ -56,7 +77,7 @@ bool queue_call(ThreadState* state, ApcRoutine routine, std::uintptr_t parameter
   bool wake = false;
   {
     std::lock_guard lock(state->mutex);
-    if (state->ended) return false;
+    if (state->ended || note_posted(state->end_note)) return false;
     try {
       state->calls.push_back({routine, parameter});
     } catch (const std::bad_alloc&) {
@@ -70,7 +91,7 @@ bool queue_call(ThreadState* state, ApcRoutine routine, std::uintptr_t parameter
 }
 
 bool has_ended(ThreadState* state) {
-  return state->ended.load(std::memory_order_acquire);
+  return state->ended.load(std::memory_order_acquire) || note_posted(state->end_note);
 }
 
 namespace {
@@ -120,15 +141,19 @@ std::uint32_t wait_running_calls(ThreadState* state, std::uint32_t milliseconds)
 
 // The registry of live threads.
 
-ThreadState* ThreadRegistry::register_thread(ThreadId id) {
+ThreadState* ThreadRegistry::register_thread() {
   std::lock_guard lock(mutex_);
   if (closed_) return nullptr;
+  forget_ended();
+  sem_t* note = new_end_note();
+  if (!note) return nullptr;
   ThreadState* state = nullptr;
   try {
     // Not a nothrow new: the state's queue of calls allocates in its
     // constructor, and that failure must not escape either.
-    state = new ThreadState(id);
+    state = new ThreadState(note);
   } catch (const std::bad_alloc&) {
+    free_end_note(note);
     return nullptr;
   }
   state->registry_next = first_;
@@ -137,12 +162,9 @@ ThreadState* ThreadRegistry::register_thread(ThreadId id) {
   return state;
 }
 
-void ThreadRegistry::end_thread(ThreadState* state) {
+void ThreadRegistry::withdraw(ThreadState* state) {
   std::lock_guard lock(mutex_);
-  if (closed_) return;
-  unlink(state);
-  mark_ended(state);
-  release(state);
+  drop(state);
 }
 
 ThreadState* ThreadRegistry::retain_registered(ThreadState* state) {
@@ -152,19 +174,46 @@ ThreadState* ThreadRegistry::retain_registered(ThreadState* state) {
   return state;
 }
 
-void ThreadRegistry::close() {
+void ThreadRegistry::close(sem_t* callers_note, bool threads_waiting) {
   std::lock_guard lock(mutex_);
   closed_ = true;
   while (ThreadState* state = first_) {
-    unlink(state);
-    mark_ended(state);
-    release(state);
+    // A live thread may already be past the C library's taking the key's
+    // destructor, about to post its note, which nothing here can see: its
+    // note (a few dozen bytes a live thread at each unload) stays for the C
+    // library to post, never to be freed.
+    state->leaves_note = state->end_note != callers_note && !note_posted(state->end_note);
+    if (state->leaves_note && threads_waiting) {
+      // At exit(), with a thread waiting on one of them: the live threads'
+      // states stay whole.
+      unlink(state);
+      mark_ended(state);
+    } else {
+      drop(state);
+    }
   }
 }
 
 void ThreadRegistry::forget_after_fork() {
   new (&mutex_) std::mutex;
   first_ = nullptr;
+}
+
+void ThreadRegistry::forget_ended() {
+  for (ThreadState* state = first_; state;) {
+    ThreadState* const next = state->registry_next;
+    // Once posted, the note is the C library's no longer: sem_post touches
+    // nothing after the atomic increment that publishes the count unless a
+    // waiter is blocked on it, and nothing ever waits on a note.
+    if (note_posted(state->end_note)) drop(state);
+    state = next;
+  }
+}
+
+void ThreadRegistry::drop(ThreadState* state) {
+  unlink(state);
+  mark_ended(state);
+  release(state);
 }
 
 void ThreadRegistry::unlink(ThreadState* state) {
@@ -183,48 +232,66 @@ namespace {
 ThreadRegistry registry;
 static_assert(std::is_trivially_destructible_v<ThreadRegistry>);
 
-// A thread's end is seen through a key destructor, not a thread_local object:
-// a library that registered thread_local destructors can never be unloaded.
+// A thread's end is seen through a key whose value is the thread's end note
+// and whose destructor is the C library's own sem_post: nothing of this
+// library runs as a thread ends, so a thread ending while the library is
+// unloaded cannot run unmapped code (the C library takes the destructor
+// before it calls it, a moment no unload could see). Not a thread_local
+// object either: a library that registered thread_local destructors can never
+// be unloaded.
 std::mutex key_mutex;
 pthread_key_t state_key;
 std::atomic<bool> key_ready{false};  // written under key_mutex
 bool key_retired = false;            // guarded by key_mutex
 
-// The calling thread's state, found without a call into the key's table: the
-// engine asks for it on every posted read. A plain pointer has no destructor
-// to register; the key above still tells of the thread's end. Initial-exec:
-// eight bytes of the static TLS reserve rather than a look-up on each use.
+// The key's destructor. The C library calls it as void(void*); on the x86 and
+// x86-64 Linux ABIs the pointer is passed the same way and the int that
+// sem_post returns is left in a register nobody reads, so the call is sound.
+void (*const post_end_note)(void*) =
+    reinterpret_cast<void (*)(void*)>(reinterpret_cast<void (*)()>(&sem_post));
+
+// The calling thread's state and kernel id, found without a search of the
+// key's table or a system call: the engine asks for them on every posted read
+// and every wait. Plain values have no destructor to register; the key above
+// tells of the thread's end. Initial-exec: a few bytes of the static TLS
+// reserve rather than a look-up on each use.
 [[gnu::tls_model("initial-exec")]] thread_local ThreadState* own_state = nullptr;
+[[gnu::tls_model("initial-exec")]] thread_local ThreadId own_id = 0;
 
-// Threads running on_thread_exit. The C library may have taken the key's
-// destructor just before the unload deleted the key, and such a thread may
-// still be waiting for the registry's lock: the unload waits for it to be
-// done before the code goes away.
-std::atomic<int> exits_under_way{0};
+// Alertable waits under way, and this thread's share of them. The unload
+// cannot tell exit() from dlclose: only at exit() may a client thread still be
+// inside the library, waiting on its state, which the unload then leaves to it.
+// A thread counts itself before it looks at `key_ready`, and the unload clears
+// `key_ready` before it reads the count (both in one total order), so either
+// the thread finds the states released or the unload finds it waiting.
+std::atomic<std::uint32_t> waits_under_way{0};
+[[gnu::tls_model("initial-exec")]] thread_local std::uint32_t own_waits = 0;
 
-// Counted from its first instruction: the moments between the C library
-// taking the destructor and the count going up are the only ones the unload
-// cannot see, so a thread sanitizer's entry hook must not come first.
-__attribute__((no_sanitize("thread"))) void on_thread_exit(void* state) {
-  exits_under_way.fetch_add(1);
-  // Whatever this thread still calls during its remaining exit work
-  // registers it anew rather than using the state it gives back here.
-  own_state = nullptr;
-  registry.end_thread(static_cast<ThreadState*>(state));
-  exits_under_way.fetch_sub(1);
-}
+class CountedWait {
+ public:
+  CountedWait() {
+    ++own_waits;
+    waits_under_way.fetch_add(1);
+  }
+  ~CountedWait() {
+    waits_under_way.fetch_sub(1, std::memory_order_release);
+    --own_waits;
+  }
+  CountedWait(const CountedWait&) = delete;
+  CountedWait& operator=(const CountedWait&) = delete;
+};
 
 // Out of line: the look-up above it is the common case.
 [[gnu::noinline]] ThreadState* register_calling_thread() {
   std::lock_guard lock(key_mutex);
   if (key_retired) return nullptr;
   if (!key_ready.load(std::memory_order_relaxed)) {
-    if (pthread_key_create(&state_key, on_thread_exit) != 0) return nullptr;
-    key_ready.store(true, std::memory_order_release);
+    if (pthread_key_create(&state_key, post_end_note) != 0) return nullptr;
+    key_ready.store(true);
   }
-  ThreadState* state = registry.register_thread(static_cast<ThreadId>(gettid()));
-  if (state && pthread_setspecific(state_key, state) != 0) {
-    registry.end_thread(state);
+  ThreadState* state = registry.register_thread();
+  if (state && pthread_setspecific(state_key, state->end_note) != 0) {
+    registry.withdraw(state);
     return nullptr;
   }
   own_state = state;
@@ -235,15 +302,14 @@ __attribute__((no_sanitize("thread"))) void on_thread_exit(void* state) {
 // it ends. nullptr after release_thread_states or without memory.
 ThreadState* current_thread_state() {
   // Once the states are released at unload, `key_ready` stays false and no
-  // thread uses the state it kept.
-  if (own_state && key_ready.load(std::memory_order_acquire)) return own_state;
+  // thread uses the state it kept. The C library clears the key's value
+  // before it posts the note: a thread that calls in from another library's
+  // thread-end work after that registers anew, since its old state may be
+  // freed as soon as the note is posted.
+  if (own_state && key_ready.load() && pthread_getspecific(state_key) != nullptr) {
+    return own_state;
+  }
   return register_calling_thread();
-}
-
-// As above, with a counted reference the caller must release; nullptr once
-// the states have been released.
-ThreadState* acquire_current_thread_state() {
-  return registry.retain_registered(current_thread_state());
 }
 
 }  // namespace
@@ -253,34 +319,36 @@ void forget_parent_threads_after_fork() {
   new (&key_mutex) std::mutex;
   registry.forget_after_fork();
   own_state = nullptr;
+  own_id = 0;
+  // A call that forked may still be in this thread's wait; the parent's
+  // other waits are not here.
+  waits_under_way.store(own_waits);
   if (key_ready.load(std::memory_order_relaxed)) pthread_setspecific(state_key, nullptr);
 }
 
 void release_thread_states() {
+  sem_t* callers_note = nullptr;
   {
     std::lock_guard lock(key_mutex);
     key_retired = true;
-    if (key_ready.load(std::memory_order_relaxed)) pthread_key_delete(state_key);
-    key_ready.store(false, std::memory_order_release);
+    if (key_ready.load(std::memory_order_relaxed)) {
+      callers_note = static_cast<sem_t*>(pthread_getspecific(state_key));
+      pthread_key_delete(state_key);
+    }
+    key_ready.store(false);
   }
-  registry.close();
-  // A thread that ended just before the key went may still be on its way
-  // through on_thread_exit; threads that end from now on find the key
-  // deleted and do not call it.
-  while (exits_under_way.load() != 0) sched_yield();
+  registry.close(callers_note, waits_under_way.load() != 0);
 }
 
 // The services the rest of the library sees.
 
 ThreadId current_thread_id() {
-  // The id is the one taken at registration: asking the kernel again would
-  // cost a system call on every posted read.
-  if (const ThreadState* state = current_thread_state()) return state->id;
-  return static_cast<ThreadId>(gettid());
+  if (own_id == 0) own_id = static_cast<ThreadId>(gettid());
+  return own_id;
 }
 
 ThreadHandle thread_open_current() {
-  return acquire_current_thread_state();
+  return registry.retain_registered(current_thread_state());
 }
 
 void thread_close(ThreadHandle thread) {
@@ -302,16 +370,14 @@ bool thread_queue_apc(ThreadHandle thread, ApcRoutine routine, std::uintptr_t pa
 }
 
 std::uint32_t wait_alertable(std::uint32_t milliseconds) {
-  ThreadState* state = acquire_current_thread_state();
-  if (!state) {
-    // Without a state (no memory, or the library is being unloaded) nothing
-    // can have been queued to this thread.
-    sleep_ms(milliseconds);
-    return 0;
+  {
+    const CountedWait counted;
+    if (ThreadState* state = current_thread_state()) return wait_running_calls(state, milliseconds);
   }
-  const std::uint32_t result = wait_running_calls(state, milliseconds);
-  release(state);
-  return result;
+  // Without a state (no memory, or the library is being unloaded) nothing
+  // can have been queued to this thread.
+  sleep_ms(milliseconds);
+  return 0;
 }
 
 void sleep_ms(std::uint32_t milliseconds) {
