@@ -5,6 +5,8 @@
 //   pkdv_bench_library latency    [--threads N] [--frames N] [--adapter IF] [--inject IF]
 //   pkdv_bench_library throughput [--threads N] [--reads N] [--source S] [--inject IF]
 //                                 [--seconds S]
+//   pkdv_bench_library flood      [--reads N] [--adapter IF] [--inject IF] [--windows N]
+//                                 [--seconds S]
 //   pkdv_bench_library idle       [--threads N] [--adapter IF] [--seconds S]
 //   pkdv_bench_library memory     [--threads N] [--reads N] --source S [--checkpoints A,B]
 //   common: [--json FILE]
@@ -23,6 +25,7 @@ using pkdv::bench::Options;
 const std::map<std::string, int (*)(const Options&, Json&)> kBenchmarks = {
     {"latency", pkdv::bench::run_latency},
     {"throughput", pkdv::bench::run_throughput},
+    {"flood", pkdv::bench::run_flood},
     {"idle", pkdv::bench::run_idle},
     {"memory", pkdv::bench::run_memory},
 };
@@ -32,7 +35,8 @@ const std::map<std::string, int (*)(const Options&, Json&)> kBenchmarks = {
 int main(int argc, char** argv) {
   const auto benchmark = argc > 1 ? kBenchmarks.find(argv[1]) : kBenchmarks.end();
   if (benchmark == kBenchmarks.end()) {
-    std::fprintf(stderr, "usage: %s latency|throughput|idle|memory [--OPTION VALUE...]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s latency|throughput|flood|idle|memory [--OPTION VALUE...]\n",
+                 argv[0]);
     return 2;
   }
   try {

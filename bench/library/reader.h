@@ -27,6 +27,7 @@ class Reader {
   Reader& operator=(const Reader&) = delete;
 
   bool opened() const { return adapter_ != PKDV_INVALID_ADAPTER; }
+  AdapterHandle handle() const { return adapter_; }
   // Posts every read when the adapter opened; false when it did not.
   bool start();
   // Takes back every read (no buffer is in the library's hands afterwards)

@@ -3,13 +3,9 @@
 // has frames (its own handle on a savefile, or a live adapter that a busy
 // injector floods). The poller serves each thread at most as many reads per
 // pass as it has outstanding, so the bound is threads x reads per 100 ms.
-#include <pthread.h>
-#include <time.h>
-
 #include <atomic>
 #include <cstdio>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #include "library/benchmarks.h"
@@ -32,55 +28,6 @@ constexpr std::int64_t kSecond = 1'000'000'000;
 // per millisecond fill 8 blocks with more than 64. Frames fall due at an even
 // rate and are sent in whatever bursts the sleeps allow.
 constexpr double kDefaultFloodRate = 10000;
-constexpr std::int64_t kFloodSleepNs = 1'000'000;
-
-// Floods one interface until stopped; its own CPU time is kept apart from the
-// library's.
-class Flood {
- public:
-  Flood(const std::string& interface, double frames_per_second) : injector_(interface) {
-    if (!injector_.ready()) return;
-    thread_ = std::thread([this, frames_per_second] {
-      started_ = now_ns();
-      while (!stop_.load(std::memory_order_relaxed)) {
-        const auto due = static_cast<std::int64_t>(static_cast<double>(now_ns() - started_) *
-                                                   frames_per_second / kSecond);
-        for (; sent_ < due; ++sent_) {
-          injector_.send(numbered_frame(static_cast<std::uint32_t>(sent_)));
-        }
-        sleep_ns(kFloodSleepNs);
-      }
-      stopped_ = now_ns();
-    });
-    pthread_getcpuclockid(thread_.native_handle(), &clock_);
-  }
-  ~Flood() { stop(); }
-  bool ready() const { return injector_.ready(); }
-  std::int64_t cpu_ns() const {
-    if (!thread_.joinable()) return 0;
-    timespec used{};
-    clock_gettime(clock_, &used);
-    return std::int64_t{used.tv_sec} * kSecond + used.tv_nsec;
-  }
-  // Frames per second it sent; asked once the flood has stopped.
-  double rate() const {
-    return stopped_ > started_ ? static_cast<double>(sent_) * kSecond / (stopped_ - started_) : 0;
-  }
-  void stop() {
-    stop_.store(true);
-    if (thread_.joinable()) thread_.join();
-  }
-
- private:
-  Injector injector_;
-  std::atomic<bool> stop_{false};
-  std::int64_t sent_ = 0;
-  std::int64_t started_ = 0;
-  std::int64_t stopped_ = 0;
-  std::thread thread_;
-  clockid_t clock_{};
-};
-
 long long total_served(const std::vector<Reader*>& readers) {
   long long total = 0;
   for (const Reader* reader : readers) total += reader->served.load(std::memory_order_relaxed);
