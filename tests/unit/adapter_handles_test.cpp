@@ -29,6 +29,16 @@ TEST_F(OpenAdapterTest, StripsTheDevicePrefixInPlaceAndOpensWithTheFixedParamete
   EXPECT_EQ(capture_.opens[0].snapshot_length, 65536);
   EXPECT_EQ(capture_.opens[0].flags, 0) << "not promiscuous";
   EXPECT_EQ(capture_.opens[0].read_timeout_ms, 1);
+
+  capture::Handle* empty = capture_.add_adapter("");
+  char prefix_alone[] = "\\Device\\";
+  EXPECT_EQ(PKDV_OpenAdapterA(prefix_alone), handle(empty));
+  EXPECT_EQ(prefix_alone[0], '\0') << "the prefix alone leaves an empty name";
+
+  capture_.open_error = "adapter is gone";
+  char missing[] = "\\Device\\missing";
+  EXPECT_EQ(PKDV_OpenAdapterA(missing), PKDV_INVALID_ADAPTER);
+  EXPECT_STREQ(missing, "missing") << "a failed open strips the prefix too";
 }
 
 TEST_F(OpenAdapterTest, NamesWithoutTheExactLeadingPrefixAreOpenedUnchanged) {
@@ -41,20 +51,6 @@ TEST_F(OpenAdapterTest, NamesWithoutTheExactLeadingPrefixAreOpenedUnchanged) {
     EXPECT_EQ(text, original);
     EXPECT_EQ(capture_.opens.back().source, original);
   }
-}
-
-TEST_F(OpenAdapterTest, ThePrefixAloneLeavesAnEmptyName) {
-  capture::Handle* h = capture_.add_adapter("");
-  char name[] = "\\Device\\";
-  EXPECT_EQ(PKDV_OpenAdapterA(name), handle(h));
-  EXPECT_EQ(name[0], '\0');
-}
-
-TEST_F(OpenAdapterTest, FailureGivesMinusOneWithThePrefixStripped) {
-  capture_.open_error = "adapter is gone";
-  char name[] = "\\Device\\missing";
-  EXPECT_EQ(PKDV_OpenAdapterA(name), PKDV_INVALID_ADAPTER);
-  EXPECT_STREQ(name, "missing");
 }
 
 TEST_F(OpenAdapterTest, NullAndWideNamesGiveMinusOneWithoutOpening) {
@@ -73,15 +69,8 @@ TEST_F(OpenAdapterTest, RunningOutOfMemoryInTheCaptureUnitIsAFailedOpen) {
   EXPECT_EQ(result, PKDV_INVALID_ADAPTER);
 }
 
-TEST_F(CloseAdapterTest, ClosesTheCaptureHandle) {
-  AdapterHandle adapter = open_adapter("eth0");
-  EXPECT_EQ(PKDV_CloseAdapter(adapter), 1);
-  ASSERT_EQ(capture_.closed.size(), 1u);
-  EXPECT_EQ(capture_.closed[0], capture_handle(adapter));
-}
-
-// Closing an adapter hands its pending reads back as failures, in the order
-// they were posted and without a sequence number; a poller pass that runs the
+// Closing an adapter closes its capture handle and hands its pending reads
+// back as failures, in the order they were posted and without a sequence number; a poller pass that runs the
 // moment the handle is closed finds no read left on it, while the reads on
 // another adapter are served as before.
 TEST_F(CloseAdapterTest, PendingReadsFailBeforeTheHandleClosesAndOtherAdaptersReadOn) {
@@ -103,6 +92,7 @@ TEST_F(CloseAdapterTest, PendingReadsFailBeforeTheHandleClosesAndOtherAdaptersRe
   capture_.on_close = [](capture::Handle*) { engine::poll_pass(); };
 
   EXPECT_EQ(PKDV_CloseAdapter(closing), 1);
+  EXPECT_EQ(capture_.closed, (std::vector<capture::Handle*>{capture_handle(closing)}));
   EXPECT_EQ(capture_.adapter(capture_handle(closing)).polls, 0)
       << "a closed handle is never polled";
   sys::wait_alertable(0);
@@ -188,7 +178,9 @@ TEST_F(PacketSendTest, RefusedSendReportsFailureToTheRoutineWithNothingSent) {
   EXPECT_EQ(routines_.calls[0].context, 4u);
 }
 
-TEST_F(PacketSendTest, MissingFrameOrHandleFailsWithoutSendingAndStillCallsTheRoutine) {
+// A missing frame, handle or count fails without sending and still calls the
+// routine; only a missing routine is no failure.
+TEST_F(PacketSendTest, MissingArgumentsFailWithoutSendingAndANullRoutineIsSkipped) {
   AdapterHandle adapter = open_adapter("eth0");
   const std::uint8_t frame[3] = {};
   std::uint32_t sent = 0xFFFF;
@@ -197,25 +189,15 @@ TEST_F(PacketSendTest, MissingFrameOrHandleFailsWithoutSendingAndStillCallsTheRo
   EXPECT_EQ(PKDV_PacketSendEx(0, frame, 3, &sent, 2, record_nt_form), NDIS_STATUS_FAILURE);
   EXPECT_EQ(PKDV_PacketSendEx(PKDV_INVALID_ADAPTER, frame, 3, &sent, 3, record_nt_form),
             NDIS_STATUS_FAILURE);
+  EXPECT_EQ(PKDV_PacketSendEx(adapter, frame, 3, nullptr, 4, record_nt_form), NDIS_STATUS_FAILURE);
 
   EXPECT_TRUE(capture_.adapter(capture_handle(adapter)).sent.empty());
-  ASSERT_EQ(routines_.calls.size(), 3u);
+  ASSERT_EQ(routines_.calls.size(), 4u);
   for (const RoutineCall& call : routines_.calls) {
     EXPECT_EQ(call.status, NDIS_STATUS_FAILURE);
     EXPECT_EQ(call.count, 0u);
   }
-}
 
-TEST_F(PacketSendTest, NullSentFailsWithoutSendingAndANullRoutineIsSkipped) {
-  AdapterHandle adapter = open_adapter("eth0");
-  const std::uint8_t frame[3] = {};
-  EXPECT_EQ(PKDV_PacketSendEx(adapter, frame, 3, nullptr, 6, record_nt_form), NDIS_STATUS_FAILURE);
-  ASSERT_EQ(routines_.calls.size(), 1u);
-  EXPECT_EQ(routines_.calls[0].status, NDIS_STATUS_FAILURE);
-  EXPECT_EQ(routines_.calls[0].count, 0u);
-  EXPECT_TRUE(capture_.adapter(capture_handle(adapter)).sent.empty());
-
-  std::uint32_t sent = 0;
   EXPECT_EQ(PKDV_PacketSendEx(adapter, frame, 3, &sent, 6, nullptr), NDIS_STATUS_SUCCESS);
   EXPECT_EQ(sent, 3u);
   EXPECT_EQ(capture_.adapter(capture_handle(adapter)).sent.size(), 1u);
