@@ -12,12 +12,10 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "capture/libpcap/capture_libpcap.h"
 #include "capture/bpf_program.h"
@@ -27,6 +25,7 @@
 #include "capture/libpcap/ndis_driver.h"
 #include "capture/libpcap/pcap_remote_compat.h"
 #include "capture/libpcap/savefile_read_ahead.h"
+#include "capture/open_handles.h"
 #include "platform/pacing.h"
 #include "platform/platform.h"
 
@@ -73,8 +72,8 @@ const pcap_if_t* as_pcap(const Device* device) {
 struct SavefileFilter {
   std::mutex mutex;
   bpf::Program program;  // empty: every frame whole
-  // A program was installed once (see OpenHandles::per_frame_work); read by
-  // close() without the mutex.
+  // A program was installed once (see per_frame_work); read by close()
+  // without the mutex.
   std::atomic<bool> counted{false};
 };
 
@@ -90,104 +89,28 @@ struct OpenRecord {
   pid_t opened_in = 0;
 };
 
-// The table's lock. It is held only to search or change the table, so a
-// thread that finds it taken yields until it is free; taking a free one is an
-// exchange, where a mutex is two calls into the thread library on every post.
-class TableLock {
- public:
-  void lock() {
-    while (held_.exchange(true, std::memory_order_acquire)) std::this_thread::yield();
-  }
-  void unlock() { held_.store(false, std::memory_order_release); }
+using OpenHandles = OpenHandleTable<pcap_t, OpenRecord>;
 
- private:
-  std::atomic<bool> held_{false};
-};
+// Whether some open savefile is read ahead or has had a program installed,
+// the savefiles whose frames need their record. While none has, which is the
+// common case, a frame is read without a search of the table. A handle is
+// counted before it is handed out, and a program before set_filter returns,
+// so a read posted after either sees it.
+std::atomic<int> per_frame_work{0};
+bool frames_need_records() {
+  return per_frame_work.load(std::memory_order_acquire) != 0;
+}
+void note_per_frame_work() {
+  per_frame_work.fetch_add(1, std::memory_order_release);
+}
 
-class OpenHandles {
- public:
-  void remember(pcap_t* p, OpenRecord record) {
-    std::lock_guard guard(mutex_);
-    if (record.read_ahead) note_per_frame_work();
-    records_[p] = std::move(record);
-    for (auto& slot : quick_) {
-      if (slot.load(std::memory_order_relaxed) != nullptr) continue;
-      slot.store(p, std::memory_order_release);
-      break;
-    }
-  }
-  // Takes the record out, so the driver ends outside the lock.
-  OpenRecord forget(pcap_t* p) {
-    std::lock_guard guard(mutex_);
-    for (auto& slot : quick_)
-      if (slot.load(std::memory_order_relaxed) == p) slot.store(nullptr, std::memory_order_release);
-    OpenRecord record;
-    if (auto it = records_.find(p); it != records_.end()) {
-      record = std::move(it->second);
-      records_.erase(it);
-    }
-    if (record.read_ahead) per_frame_work_.fetch_sub(1, std::memory_order_relaxed);
-    if (record.savefile_filter && record.savefile_filter->counted)
-      per_frame_work_.fetch_sub(1, std::memory_order_relaxed);
-    return record;
-  }
-  // Whether some open savefile is read ahead or has had a program installed,
-  // the savefiles whose frames need their record. While none has, which is
-  // the common case, a frame is read without a search of the table. A handle
-  // is counted before it is handed out, and a program before set_filter
-  // returns, so a read posted after either sees it.
-  static bool per_frame_work() { return per_frame_work_.load(std::memory_order_acquire) != 0; }
-  static void note_per_frame_work() { per_frame_work_.fetch_add(1, std::memory_order_release); }
-  // The record stays in place until close(), so the pointers it hands out
-  // live as long as the handle.
-  const OpenRecord* find(pcap_t* p) {
-    std::lock_guard guard(mutex_);
-    auto it = records_.find(p);
-    return it == records_.end() ? nullptr : &it->second;
-  }
-  // Asked on every read posted: a handle found in a quick slot is open, and
-  // is found without the lock (others are looked up in the table).
-  static bool in_quick_slot(pcap_t* p) {
-    for (const auto& slot : quick_)
-      if (slot.load(std::memory_order_acquire) == p) return true;
-    return false;
-  }
-  // Held across fork(), so that a child never inherits the table half-changed
-  // or its lock owned by a thread it does not have. Nobody waits for anything
-  // else while holding the lock, so holding it cannot deadlock the fork.
-  void hold_for_fork() { mutex_.lock(); }
-  void release_after_fork() { mutex_.unlock(); }
-  // Calls `visit` with every handle still open and its record.
-  template <typename Visit>
-  void for_each(Visit visit) {
-    std::lock_guard guard(mutex_);
-    for (auto& [p, record] : records_) visit(p, record);
-  }
-
- private:
-  TableLock mutex_;
-  // Both read without the table's lock, and static so that reading them
-  // needs no test of whether the table has been built yet.
-  inline static std::atomic<int> per_frame_work_{0};
-  // The first handles remembered while a slot was free: each is put in one
-  // once remembered and taken out before it is forgotten, under the lock, so
-  // a handle found in a slot is open.
-  static constexpr std::size_t kQuickSlots = 8;
-  inline static std::atomic<pcap_t*> quick_[kQuickSlots] = {};
-  // An empty map holds no memory: once the client has closed every handle,
-  // unloading leaves nothing of the table allocated.
-  std::map<pcap_t*, OpenRecord> records_;
-};
-
-// Built in static storage and never destroyed: a client may close its
-// adapters from its own static destructors, which can run after ours.
 OpenHandles& open_handles() {
   static OpenHandles& handles = []() -> OpenHandles& {
-    alignas(OpenHandles) static unsigned char storage[sizeof(OpenHandles)];
-    static OpenHandles* const created = new (storage) OpenHandles;
-    pthread_atfork([] { created->hold_for_fork(); }, [] { created->release_after_fork(); },
-                   [] { created->release_after_fork(); });
-    return *created;
+    OpenHandles& created = OpenHandles::instance();
+    pthread_atfork([] { OpenHandles::instance().hold_for_fork(); },
+                   [] { OpenHandles::instance().release_after_fork(); },
+                   [] { OpenHandles::instance().release_after_fork(); });
+    return created;
   }();
   return handles;
 }
@@ -336,7 +259,13 @@ Handle* open(const char* source, int snapshot_length, int flags, int /*read_time
     record.driver = LinuxDriver::create(opened, (flags & PCAP_OPENFLAG_PROMISCUOUS) != 0,
                                         pcap_datalink(p.get()), p.get());
   }
-  open_handles().remember(p.get(), std::move(record));
+  const bool read_ahead = record.read_ahead != nullptr;
+  if (!open_handles().remember(p.get(), std::move(record))) {
+    std::snprintf(error, kErrorBufferSize, "out of memory");
+    sys::set_last_error(sys::kErrorNotEnoughMemory);
+    return nullptr;
+  }
+  if (read_ahead) note_per_frame_work();
   return reinterpret_cast<Handle*>(p.release());
 }
 
@@ -366,6 +295,9 @@ void close(Handle* handle) {
   pcap_t* p = as_pcap(handle);
   {
     OpenRecord record = open_handles().forget(p);
+    if (record.read_ahead) per_frame_work.fetch_sub(1, std::memory_order_relaxed);
+    if (record.savefile_filter && record.savefile_filter->counted)
+      per_frame_work.fetch_sub(1, std::memory_order_relaxed);
     if (record.opened_in != getpid()) {
       // The parent's reader thread does not exist here: its state is left,
       // never stopped.
@@ -425,7 +357,7 @@ int next_frame(Handle* handle, FrameHeader* header, const std::uint8_t** data) {
   pcap_pkthdr* frame = nullptr;
   const u_char* bytes = nullptr;
   pcap_t* p = as_pcap(handle);
-  int result = OpenHandles::per_frame_work() && pcap_file(p) != nullptr
+  int result = frames_need_records() && pcap_file(p) != nullptr
                    ? next_filtered_frame(p, &frame, &bytes)
                    : pcap_next_ex(p, &frame, &bytes);
   if (result == 1) {
@@ -500,7 +432,7 @@ int set_filter(Handle* handle, std::uint32_t count, const void* instructions) {
   if (record == nullptr || !bpf::read_valid_program(instructions, count, &program)) return -1;
   std::lock_guard guard(record->savefile_filter->mutex);
   if (!program.empty() && !record->savefile_filter->counted.exchange(true))
-    OpenHandles::note_per_frame_work();
+    note_per_frame_work();
   record->savefile_filter->program = std::move(program);
   return 0;
 }

@@ -2,16 +2,19 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 
 #include "capture/capture.h"
 #include "capture/capture_failure.h"
 #include "capture/capture_source.h"
-#include "platform/platform.h"
+#include "capture/open_handles.h"
 #include "capture/wpcap/forwarder_header.h"
-#include "capture/wpcap/open_handles.h"
+#include "capture/wpcap/ndis_driver.h"
 #include "capture/wpcap/wpcap_library.h"
+#include "platform/platform.h"
 
 namespace pkdv::capture {
 
@@ -23,6 +26,28 @@ wpcap::pcap_t* native(Handle* handle) {
 }
 const wpcap::pcap_if_t* native(const Device* device) {
   return reinterpret_cast<const wpcap::pcap_if_t*>(device);
+}
+
+// What open() learned about a handle: the name it was opened with and its
+// driver, found at open, so that asking for either (trace lines do) changes
+// nothing.
+struct OpenRecord {
+  std::string name;
+  std::unique_ptr<Driver> driver;
+};
+using OpenHandles = OpenHandleTable<wpcap::pcap_t, OpenRecord>;
+
+// False when the handle cannot be remembered (no memory).
+bool remember(const wpcap::Library& l, wpcap::pcap_t* p, const char* name) {
+  try {
+    return OpenHandles::instance().remember(p, OpenRecord{name, wpcap::make_driver(l, p)});
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+const OpenRecord* find(Handle* handle) {
+  return OpenHandles::instance().find(native(handle));
 }
 
 void report_missing_library(char* error) {
@@ -105,7 +130,7 @@ Handle* open(const char* source, int snapshot_length, int flags, int read_timeou
     // default, 16 KB, would hold a lone frame back until the read time-out.
     l->setmintocopy(p, 1);
   }
-  if (!wpcap::remember_handle(p, source)) {
+  if (!remember(*l, p, source)) {
     l->close(p);
     std::snprintf(error, kErrorBufferSize, "out of memory");
     sys::set_last_error(sys::kErrorNotEnoughMemory);
@@ -115,12 +140,13 @@ Handle* open(const char* source, int snapshot_length, int flags, int read_timeou
 }
 
 void close(Handle* handle) {
-  wpcap::forget_handle(native(handle));
+  // The record, and with it the driver, ends before the handle it uses.
+  OpenHandles::instance().forget(native(handle));
   if (const wpcap::Library* l = wpcap::library()) l->close(native(handle));
 }
 
 bool is_open(Handle* handle) {
-  return wpcap::is_remembered(native(handle));
+  return OpenHandles::in_quick_slot(native(handle)) || find(handle) != nullptr;
 }
 
 int next_frame(Handle* handle, FrameHeader* header, const std::uint8_t** data) {
@@ -140,8 +166,8 @@ int next_frame(Handle* handle, FrameHeader* header, const std::uint8_t** data) {
 // signal an adapter's event when frames came; other capture libraries
 // cannot tell.
 Readiness readiness(Handle* handle) {
-  const char* name = wpcap::remembered_name(native(handle));
-  if (name && classify_source(name).kind == SourceKind::kSavefile)
+  const OpenRecord* record = find(handle);
+  if (record && classify_source(record->name.c_str()).kind == SourceKind::kSavefile)
     return {Readiness::Kind::kNow, nullptr};
   const wpcap::Library* l = wpcap::library();
   if (void* event = l && l->getevent ? l->getevent(native(handle)) : nullptr)
@@ -190,11 +216,13 @@ const char* device_description(const Device* device) {
 }
 
 const char* adapter_name(Handle* handle) {
-  return wpcap::remembered_name(native(handle));
+  const OpenRecord* record = find(handle);
+  return record ? record->name.c_str() : nullptr;
 }
 
 Driver* driver(Handle* handle) {
-  return wpcap::remembered_driver(native(handle));
+  const OpenRecord* record = find(handle);
+  return record ? record->driver.get() : nullptr;
 }
 
 }  // namespace pkdv::capture
