@@ -450,9 +450,10 @@ PKDV_GET_LAST_ERROR_FUNC PKDV_GetLastError;
  * count = the value behind `transferred` at that moment, and `context`. A
  * thread that never waits alertably never gets its reads back.
  * A hand-back returns the reads that finished before it started; reads that
- * finish while its routines run go back in the next one, queued about 1 ms
- * after it ends (at the fixed pace: by the poller's next pass), so an
- * alertable wait returns after each hand-back.
+ * finish while its routines run go back in the next one, queued about 0.2 ms
+ * after it ends (Windows: 1 ms or more, the timer's granularity; at the fixed
+ * pace: by the poller's next pass), so an alertable wait returns after each
+ * hand-back.
  * Pacing: between passes the poller sleeps until there is work, at most
  * 100 ms: until the adapter of a thread's first pending read has frames, a
  * read is posted, or a hand-back ends with reads waiting behind it. How it

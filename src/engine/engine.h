@@ -42,8 +42,9 @@ void start_poller_or_at_first_read();
 void wake_poller();
 // A hand-back has ended, its thread still inside the alertable wait that ran
 // it: wakes the poller for the reads posted or finished meanwhile, but has the
-// poller that wakes on work queue the next hand-back only a pass (1 ms) later,
-// so that the wait returns first (as clients that check a flag between waits
+// poller that wakes on work queue the next hand-back only a pass later, after
+// a pause of 200 us (Windows: the timer's granularity, 1 ms or more), so that
+// the wait returns first (as clients that check a flag between waits
 // expect). The caller holds globalLock.
 void hand_back_settled(ThreadRecord* record);
 // Stops the poller thread, if there is one. False when it may still touch

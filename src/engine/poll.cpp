@@ -42,6 +42,13 @@ constexpr std::uint32_t kLongestSleepMs = 100;
 // Where no source tells when frames come, the sleep after an empty pass
 // starts here and doubles up to the longest.
 constexpr std::uint32_t kShortestBackOffMs = 1;
+// How long the waking poller pauses before the pass that queues a hand-back
+// it held back for a thread whose last one has just ended (see
+// hand_back_settled): the alertable wait that ran the last one returns in
+// microseconds, unless the thread loses its processor at that moment. A sleep
+// to the next millisecond instead held a thread with 1024 reads to about 1024
+// frames a millisecond, which a flooded adapter outruns.
+constexpr std::chrono::microseconds kHeldOfferPause{200};
 
 // Number of the last frame captured by this module; only the poller touches it.
 std::uint64_t frame_counter = 0;
@@ -91,6 +98,7 @@ struct WaitPlan {
   bool reposts_coming = false;
   std::uint32_t* back_off;    // the poller's, kept from pass to pass
   std::uint32_t sleep = 0;    // decided at the end of the pass
+  bool pause = false;         // instead of a sleep: kHeldOfferPause, then the next pass
 
   void add(capture::Handle* handle) {
     const capture::Readiness readiness = capture::readiness(handle);
@@ -114,10 +122,14 @@ struct WaitPlan {
   // wakes the poller, at most the longest sleep. While a thread hands reads
   // back after a pass that moved frames, the reads it reposts are collected
   // for a short while: they are served as the routines go on, in batches,
-  // rather than one wake-up each or all after the hand-back.
+  // rather than one wake-up each or all after the hand-back. After a pass
+  // that held a hand-back back, no sleep but a short pause.
   std::uint32_t choose_sleep() {
     if (ready_now) return 0;
-    if (offer_deferred) return kShortestBackOffMs;
+    if (offer_deferred) {
+      pause = true;
+      return 0;
+    }
     if (reposts_coming && moved_frames) return kShortestBackOffMs;
     if (!cannot_tell) return kLongestSleepMs;
     if (moved_frames) {
@@ -197,6 +209,11 @@ void waking_poller(sys::Worker* self) {
   for (;;) {
     WaitPlan plan(&back_off);
     run_pass(&plan);
+    if (plan.pause) {
+      std::this_thread::sleep_for(kHeldOfferPause);
+      if (sys::worker_wait(self, nullptr, 0, 0)) return;
+      continue;
+    }
     if (plan.sleep == 0) {
       // Passes back to back: let a client that waits for globalLock have it
       // between them.
