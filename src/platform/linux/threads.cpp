@@ -144,7 +144,7 @@ std::uint32_t wait_running_calls(ThreadState* state, std::uint32_t milliseconds)
 ThreadState* ThreadRegistry::register_thread() {
   std::lock_guard lock(mutex_);
   if (closed_) return nullptr;
-  forget_ended();
+  drop_ended();
   sem_t* note = new_end_note();
   if (!note) return nullptr;
   ThreadState* state = nullptr;
@@ -200,6 +200,11 @@ void ThreadRegistry::forget_after_fork() {
 }
 
 void ThreadRegistry::forget_ended() {
+  std::lock_guard lock(mutex_);
+  drop_ended();
+}
+
+void ThreadRegistry::drop_ended() {
   for (ThreadState* state = first_; state;) {
     ThreadState* const next = state->registry_next;
     // Once posted, the note is the C library's no longer: sem_post touches
@@ -352,7 +357,11 @@ ThreadHandle thread_open_current() {
 }
 
 void thread_close(ThreadHandle thread) {
-  if (thread) release(thread);
+  if (!thread) return;
+  // The engine lets go of a thread when it finds it ended or idle: a moment
+  // to drop whatever threads have ended since the last registration.
+  registry.forget_ended();
+  release(thread);
 }
 
 bool thread_has_ended(ThreadHandle thread) {

@@ -83,6 +83,8 @@ class ThreadRegistry {
   ThreadState* register_thread();
   // Undoes register_thread for a state whose note no thread will post.
   void withdraw(ThreadState* state);
+  // Drops the states of threads that have ended.
+  void forget_ended();
   // A counted reference to `state`, which the caller's own thread registered;
   // nullptr once closed, when that state is no longer the registry's to share.
   ThreadState* retain_registered(ThreadState* state);
@@ -99,8 +101,8 @@ class ThreadRegistry {
 
  private:
   void unlink(ThreadState* state);
-  // Drops the states whose thread has ended. Under mutex_.
-  void forget_ended();
+  // forget_ended, under mutex_.
+  void drop_ended();
   // Unlinks `state`, marks it ended and gives back the thread's reference.
   void drop(ThreadState* state);
 
