@@ -50,6 +50,15 @@ constexpr std::uint32_t kShortestBackOffMs = 1;
 // frames a millisecond, which a flooded adapter outruns.
 constexpr std::chrono::microseconds kHeldOfferPause{200};
 
+// Sleeps kHeldOfferPause; false where the C++ library cannot sleep that
+// little (mingw's rounds it down to no sleep at all): the poller then sleeps
+// its shortest back-off, the timer's granularity there anyway.
+bool paused_briefly() {
+  const auto start = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(kHeldOfferPause);
+  return std::chrono::steady_clock::now() - start >= kHeldOfferPause;
+}
+
 // Number of the last frame captured by this module; only the poller touches it.
 std::uint64_t frame_counter = 0;
 
@@ -98,7 +107,7 @@ struct WaitPlan {
   bool reposts_coming = false;
   std::uint32_t* back_off;    // the poller's, kept from pass to pass
   std::uint32_t sleep = 0;    // decided at the end of the pass
-  bool pause = false;         // instead of a sleep: kHeldOfferPause, then the next pass
+  bool pause = false;         // kHeldOfferPause rather than the sleep, where it can be had
 
   void add(capture::Handle* handle) {
     const capture::Readiness readiness = capture::readiness(handle);
@@ -123,12 +132,12 @@ struct WaitPlan {
   // back after a pass that moved frames, the reads it reposts are collected
   // for a short while: they are served as the routines go on, in batches,
   // rather than one wake-up each or all after the hand-back. After a pass
-  // that held a hand-back back, no sleep but a short pause.
+  // that held a hand-back back, a short pause.
   std::uint32_t choose_sleep() {
     if (ready_now) return 0;
     if (offer_deferred) {
       pause = true;
-      return 0;
+      return kShortestBackOffMs;
     }
     if (reposts_coming && moved_frames) return kShortestBackOffMs;
     if (!cannot_tell) return kLongestSleepMs;
@@ -209,8 +218,8 @@ void waking_poller(sys::Worker* self) {
   for (;;) {
     WaitPlan plan(&back_off);
     run_pass(&plan);
-    if (plan.pause) {
-      std::this_thread::sleep_for(kHeldOfferPause);
+    if (plan.pause && paused_briefly()) {
+      // Takes in any wake-up a post gave meanwhile: the next pass serves it.
       if (sys::worker_wait(self, nullptr, 0, 0)) return;
       continue;
     }
