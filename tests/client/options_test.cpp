@@ -25,11 +25,11 @@ std::string error_of(std::initializer_list<std::string_view> arguments) {
   return std::holds_alternative<UsageError>(result) ? std::get<UsageError>(result).message : "";
 }
 
-TEST(Options, NoArgumentsCaptureWithAThousandReads) {
+TEST(Options, NoArgumentsCaptureWithFourThousandReads) {
   Options options = parsed({});
   EXPECT_EQ(options.mode, Mode::kCapture);
   EXPECT_FALSE(options.adapter);
-  EXPECT_EQ(options.reads, 1024u);
+  EXPECT_EQ(options.reads, 4096u);
   EXPECT_EQ(options.count, 0u);
   EXPECT_EQ(options.snapshot_length, kMaxSnapshotLength);
   EXPECT_TRUE(options.promiscuous);
